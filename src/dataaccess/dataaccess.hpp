@@ -1,0 +1,51 @@
+#pragma once
+// The run-file access operations. The driver calls them in one fixed order:
+//   mf_activate_session("MORLA", 0, 0); mf_select_source(name);
+//   mf_get("h_NSP1", "NSP1", 0); mf_get("h_NTC1", "NTC1", 0);
+//   mf_transfer("h_NSP1", "-->", "INT32", &nsp, 0, 0); mf_transfer("h_NTC1", ..., &ntc, 0, 0);
+//   per spectrum s: mf_get("h_DATA", " ", s);
+//                   mf_transfer("h_DATA.X", "-->", "FLOAT32[]", boundaries, 1, ntc + 1);
+//                   mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", values, 1, ntc + 1);
+//   mf_release_handle("h_NSP1"), ("h_NTC1"), ("h_DATA"); mf_deactivate_session().
+// Destinations are plain arrays indexed from 0 (element 0 receives index `first`).
+// Nothing here writes to the console: every failure throws RunFileError, whose message names
+// the file and the reason; the driver reports it and ends the program.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace bantrisk::dataaccess {
+
+class RunFileError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class Session {
+public:
+  Session();
+  ~Session();
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+
+  void mf_activate_session(std::string_view package, std::int32_t a, std::int32_t b);
+  // `file` may carry trailing blanks (an 80-character name); they are not part of the name.
+  void mf_select_source(std::string_view file);
+  void mf_get(std::string_view handle, std::string_view field, std::int32_t index);
+  void mf_transfer(std::string_view source, std::string_view direction, std::string_view type,
+                   std::int32_t *dest, std::int32_t first, std::int32_t count);
+  void mf_transfer(std::string_view source, std::string_view direction, std::string_view type,
+                   float *dest, std::int32_t first, std::int32_t count);
+  void mf_transfer(std::string_view source, std::string_view direction, std::string_view type,
+                   double *dest, std::int32_t first, std::int32_t count);
+  void mf_release_handle(std::string_view handle);
+  void mf_deactivate_session();
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+} // namespace bantrisk::dataaccess

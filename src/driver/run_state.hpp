@@ -1,0 +1,90 @@
+#pragma once
+// The run-wide tables and counts. The driver owns one RunState for the whole pass; each section
+// fills some of these tables and later sections only read them. Tables are indexed from 1
+// (element 0 is unused) and sized from the capacities.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lib/capacities.hpp"
+#include "lib/detector_numbering.hpp"
+#include "lib/text.hpp"
+
+namespace bantrisk {
+
+// Destination numbers of the output files.
+inline constexpr int results_unit = 10;
+inline constexpr int integrals_unit = 11;
+inline constexpr int mask_unit = 12;
+
+// Per entry of the spectra file: the code and spectrum number as read, the parts of the code,
+// and whether the entry is counted in a module (element group 0 or 1 and a code that names a
+// module of this instrument with a spectrum number of at least 1).
+struct DetectorMap {
+  std::vector<std::int32_t> code = std::vector<std::int32_t>(max_spectra + 1, 0);
+  std::vector<std::int32_t> spectrum = std::vector<std::int32_t>(max_spectra + 1, 0);
+  std::vector<int> bank = std::vector<int>(max_spectra + 1, 0);
+  std::vector<int> side = std::vector<int>(max_spectra + 1, 0);
+  std::vector<int> module = std::vector<int>(max_spectra + 1, 0);
+  std::vector<int> group = std::vector<int>(max_spectra + 1, 0);
+  std::vector<int> element = std::vector<int>(max_spectra + 1, 0);
+  std::vector<char> in_module = std::vector<char>(max_spectra + 1, 0);
+  std::int32_t entries = 0;   // entries read
+  std::int32_t specified = 0; // entries the file says it holds
+  std::int32_t largest = 0;   // largest spectrum number among the entries
+};
+
+struct ModuleTables {
+  std::array<std::string, max_module_indexes + 1> label{};
+  std::array<int, max_module_indexes + 1> bank{}, side{}, module{};
+  std::array<std::int32_t, max_module_indexes + 1> spectra{};   // entries in the module
+  std::array<std::int64_t, max_module_indexes + 1> total{};     // sum of their integrals
+  std::array<std::int32_t, max_module_indexes + 1> dead{};      // dead spectra found
+  std::array<std::vector<std::int32_t>, max_module_indexes + 1> dead_list{};
+  std::array<float, max_module_indexes + 1> average{};          // live modules only
+};
+
+struct BankTables {
+  std::array<std::int32_t, bank_slots + 1> dead{}, spectra{}, live_modules{};
+  std::array<float, bank_slots + 1> average{};
+};
+
+struct RunState {
+  std::string results_name = fixed_text("bantrisk.dat", name_length);
+  int option = 1;
+  std::string integrals_name = fixed_text("bantrisk.ans", name_length);
+  std::string full_input_name = std::string(name_length, ' ');
+
+  // Option 1: where the raw file is.
+  std::string instrument = "KRV";
+  std::string raw_directory = std::string(name_length, ' ');
+  int raw_directory_length = 0;
+  std::string extension = "RAW";
+  std::int32_t run_number = 0;
+  std::string raw_name = std::string(name_length, ' ');
+
+  std::int32_t spectra = 0;  // number of spectra of the run (or of the integrals file)
+  std::int32_t channels = 0; // number of time channels (option 1)
+  std::int32_t analysed = 0; // spectra 1..analysed have integrals
+  std::vector<std::int32_t> integrals = std::vector<std::int32_t>(max_spectra + 1, 0);
+  std::vector<std::int32_t> zero_list = std::vector<std::int32_t>(max_spectra + 1, 0);
+  std::int32_t zero_count = 0;
+
+  std::string list_name = std::string(name_length, ' ');
+  std::string spectra_name = std::string(name_length, ' ');
+  DetectorMap map;
+
+  ModulesPerSide modules_per_side = default_modules_per_side;
+  int ideal_modules = 0;
+  ModuleTables modules;
+  BankTables banks;
+  int dead_module_count = 0;
+  std::string dead_module_list;
+
+  std::array<float, bank_slots + 1> low_limit{0.0f, 0.1f, 0.25f, 0.44f, 0.55f, 0.75f, 0.44f, 0.1f, 0.2f};
+  std::array<float, bank_slots + 1> high_limit{0.0f, 1.9f, 2.5f, 1.64f, 1.65f, 1.25f, 1.64f, 1.64f, 1.64f};
+  std::vector<std::int32_t> flags = std::vector<std::int32_t>(max_spectra + 1, 1);
+};
+
+} // namespace bantrisk

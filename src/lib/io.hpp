@@ -1,0 +1,73 @@
+#pragma once
+// Where the program's lines go: the console (destination 0) and the output files connected to
+// destination numbers by open_new_file. Also the process environment, injectable for tests.
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "lib/console.hpp"
+
+namespace bantrisk {
+
+// An output file that replaces an earlier file of its name only when it is complete: the lines
+// go to a temporary file in the same folder, which commit() renames over the final name.
+// Destroyed without commit(), the temporary file is removed and any earlier file stays.
+class ReplacingFile {
+public:
+  // Creates the temporary file; on failure returns nullptr and sets `error` (an errno value).
+  static std::unique_ptr<ReplacingFile> create(const std::string &path, int &error);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile &) = delete;
+  ReplacingFile &operator=(const ReplacingFile &) = delete;
+
+  void write_line(std::string_view line);
+  // Flushes and renames; false (and the earlier file kept) when writing or renaming failed.
+  bool commit();
+  const std::string &path() const { return path_; }
+
+private:
+  ReplacingFile(std::string path, std::string temp) : path_(std::move(path)), temp_(std::move(temp)) {}
+  std::string path_;
+  std::string temp_;
+  std::ofstream out_;
+  bool done_ = false;
+};
+
+using EnvLookup = std::function<std::optional<std::string>(const std::string &)>;
+
+// The process environment.
+std::optional<std::string> process_env(const std::string &name);
+
+class Io {
+public:
+  explicit Io(Console &console, EnvLookup env = process_env)
+      : console_(console), env_(std::move(env)) {}
+  ~Io();
+  Io(const Io &) = delete;
+  Io &operator=(const Io &) = delete;
+
+  Console &console() { return console_; }
+  std::optional<std::string> getenv(const std::string &name) const { return env_(name); }
+
+  // A line on destination `unit`: 0 is the console; a file destination that is not connected
+  // (its creation failed) drops the line.
+  void write_line(int unit, std::string_view line);
+
+  void connect(int unit, std::unique_ptr<ReplacingFile> file);
+  bool connected(int unit) const { return files_.count(unit) != 0; }
+  // Closes a file destination, putting the file in place; a failure is reported on the console.
+  void close(int unit);
+  // Closes every file destination (the program is ending).
+  void close_all();
+
+private:
+  Console &console_;
+  EnvLookup env_;
+  std::map<int, std::unique_ptr<ReplacingFile>> files_;
+};
+
+} // namespace bantrisk

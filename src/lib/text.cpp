@@ -1,0 +1,17 @@
+#include "lib/text.hpp"
+
+#include "lib/messages.hpp"
+
+namespace bantrisk {
+
+std::string fixed_text(std::string_view s, std::size_t n) {
+  std::string out(s.substr(0, n));
+  out.resize(n, ' ');
+  return out;
+}
+
+std::string_view trimmed(std::string_view s) {
+  return s.substr(0, static_cast<std::size_t>(len_string(s)));
+}
+
+} // namespace bantrisk

@@ -1,0 +1,18 @@
+#pragma once
+// Fixed-length texts. File names, directories and file lines are held as blank-padded texts of
+// a fixed length; these helpers build and cut them so each rule is one call.
+#include <string>
+#include <string_view>
+
+namespace bantrisk {
+
+// `s` cut or padded with blanks on the right to exactly `n` characters.
+std::string fixed_text(std::string_view s, std::size_t n);
+
+// The first `n` characters of `s`, padded with blanks when `s` is shorter.
+inline std::string first_chars(std::string_view s, std::size_t n) { return fixed_text(s, n); }
+
+// `s` without its trailing blanks and tabs (the part that LEN_STRING measures).
+std::string_view trimmed(std::string_view s);
+
+} // namespace bantrisk
