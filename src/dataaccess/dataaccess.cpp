@@ -1,0 +1,239 @@
+// The run-file session: named handles bound to the fields of the selected run file, and
+// transfers of their values into the caller's arrays.
+//
+// Fields: NSP1 (number of spectra), NTC1 (number of time channels) and DATA (one spectrum:
+// component X the channel boundaries, component Y the channel values, counts per unit width).
+// A handle is bound by mf_get; a blank field name takes the field from the handle name
+// ("h_DATA" -> DATA).
+#include "dataaccess/dataaccess.hpp"
+
+#include "dataaccess/nexus_run.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <variant>
+
+namespace bantrisk::dataaccess {
+
+namespace {
+
+enum class Field { nsp1, ntc1, data };
+
+std::string_view trim(std::string_view s) {
+  const auto last = s.find_last_not_of(std::string_view(" \0", 2));
+  if (last == std::string_view::npos) {
+    return {};
+  }
+  s = s.substr(0, last + 1);
+  return s.substr(s.find_first_not_of(' '));
+}
+
+std::optional<Field> field_named(std::string_view name) {
+  if (name == "NSP1") {
+    return Field::nsp1;
+  }
+  if (name == "NTC1") {
+    return Field::ntc1;
+  }
+  if (name == "DATA") {
+    return Field::data;
+  }
+  return std::nullopt;
+}
+
+// The field a handle name stands for when the field name is blank: "h_NSP1" -> NSP1.
+std::optional<Field> field_of_handle(std::string_view handle) {
+  if (handle.size() > 2 && handle.substr(0, 2) == "h_") {
+    return field_named(handle.substr(2));
+  }
+  return std::nullopt;
+}
+
+struct Binding {
+  Field field;
+  int index;
+};
+
+using Destination = std::variant<std::int32_t *, float *, double *>;
+
+} // namespace
+
+struct Session::Impl {
+  bool active = false;
+  std::unique_ptr<RunFile> run;
+  std::map<std::string, Binding, std::less<>> handles;
+
+  [[noreturn]] void fail(const std::string &reason) const {
+    if (run) {
+      throw RunFileError(run_file_message(run->path(), reason));
+    }
+    throw RunFileError("** ERROR in run-file access : " + reason);
+  }
+
+  RunFile &selected(std::string_view operation) {
+    if (!active) {
+      fail(std::string(operation) + " called outside an active session");
+    }
+    if (!run) {
+      fail(std::string(operation) + " called before a run file was selected");
+    }
+    return *run;
+  }
+
+  void transfer(std::string_view source, std::string_view direction, std::string_view type,
+                Destination dest, std::int32_t first, std::int32_t count);
+};
+
+Session::Session() : impl_(std::make_unique<Impl>()) {}
+Session::~Session() = default;
+
+void Session::mf_activate_session(std::string_view package, std::int32_t, std::int32_t) {
+  if (trim(package) != "MORLA") {
+    impl_->fail("unknown package '" + std::string(trim(package)) + "'");
+  }
+  impl_->run.reset();
+  impl_->handles.clear();
+  impl_->active = true;
+}
+
+void Session::mf_select_source(std::string_view file) {
+  if (!impl_->active) {
+    impl_->fail("mf_select_source called outside an active session");
+  }
+  impl_->run.reset();
+  impl_->handles.clear();
+  const std::string_view name = trim(file);
+  if (name.empty()) {
+    impl_->fail("no run file name given");
+  }
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(name), ec);
+  const std::string path = ec ? std::string(name) : full.lexically_normal().string();
+  impl_->run = std::make_unique<RunFile>(path);
+}
+
+void Session::mf_get(std::string_view handle, std::string_view field, std::int32_t index) {
+  RunFile &run = impl_->selected("mf_get");
+  const std::string_view handle_name = trim(handle);
+  const std::string_view field_name = trim(field);
+  const std::optional<Field> bound =
+      field_name.empty() ? field_of_handle(handle_name) : field_named(field_name);
+  if (handle_name.empty()) {
+    impl_->fail("mf_get without a handle name");
+  }
+  if (!bound) {
+    impl_->fail("unknown field '" + std::string(field_name.empty() ? handle_name : field_name) +
+                "'");
+  }
+  if (*bound == Field::data) {
+    if (index < 1 || index > run.spectra()) {
+      impl_->fail("spectrum " + std::to_string(index) + " asked, the run has spectra 1 to " +
+                  std::to_string(run.spectra()));
+    }
+    run.load(index);
+  }
+  impl_->handles.insert_or_assign(std::string(handle_name), Binding{*bound, index});
+}
+
+void Session::Impl::transfer(std::string_view source, std::string_view direction,
+                             std::string_view type, Destination dest, std::int32_t first,
+                             std::int32_t count) {
+  RunFile &file = selected("mf_transfer");
+  source = trim(source);
+  if (trim(direction) != "-->") {
+    fail("unknown transfer direction '" + std::string(trim(direction)) + "'");
+  }
+  if (std::visit([](auto *p) { return p == nullptr; }, dest)) {
+    fail("mf_transfer of " + std::string(source) + " into no destination");
+  }
+  // "h_DATA.X" is component X of handle h_DATA; "h_NSP1" is the handle itself.
+  std::string_view handle = source;
+  std::string_view component;
+  if (const auto dot = source.rfind('.'); dot != std::string_view::npos) {
+    handle = source.substr(0, dot);
+    component = source.substr(dot + 1);
+  }
+  const auto it = handles.find(handle);
+  if (it == handles.end()) {
+    fail("mf_transfer from handle '" + std::string(handle) + "', which is not bound");
+  }
+  const Binding &binding = it->second;
+  const std::string_view type_name = trim(type);
+  auto wrong_type = [&]() {
+    fail("mf_transfer of " + std::string(source) + " as '" + std::string(type_name) +
+         "' into the wrong kind of destination or with an unknown type");
+  };
+
+  if (binding.field == Field::nsp1 || binding.field == Field::ntc1) {
+    if (!component.empty()) {
+      fail("unknown component '" + std::string(source) + "'");
+    }
+    if (type_name != "INT32" || !std::holds_alternative<std::int32_t *>(dest)) {
+      wrong_type();
+    }
+    // A single number: first/count 0 (or 1) fill element 0.
+    if (first < 0 || first > 1 || count < 0 || count > 1) {
+      fail("mf_transfer of " + std::string(source) + " with first " + std::to_string(first) +
+           " and count " + std::to_string(count) + " (a single number)");
+    }
+    *std::get<std::int32_t *>(dest) =
+        binding.field == Field::nsp1 ? file.spectra() : file.channels();
+    return;
+  }
+
+  const int n = file.channels() + 1;
+  if (first < 1 || count < 0 || count > n - first + 1) {
+    fail("mf_transfer of " + std::string(source) + " elements " + std::to_string(first) +
+         " to " + std::to_string(static_cast<long long>(first) + count - 1) +
+         ", the run has " + std::to_string(n) + " per spectrum");
+  }
+  if (component == "X") {
+    if (type_name != "FLOAT32[]" || !std::holds_alternative<float *>(dest)) {
+      wrong_type();
+    }
+    const std::vector<float> &b = file.boundaries();
+    std::copy_n(b.begin() + (first - 1), count, std::get<float *>(dest));
+  } else if (component == "Y") {
+    if (type_name != "FLOAT64[]" || !std::holds_alternative<double *>(dest)) {
+      wrong_type();
+    }
+    file.values(binding.index, first, count, std::get<double *>(dest));
+  } else {
+    fail("unknown component '" + std::string(source) + "'");
+  }
+}
+
+void Session::mf_transfer(std::string_view source, std::string_view direction,
+                          std::string_view type, std::int32_t *dest, std::int32_t first,
+                          std::int32_t count) {
+  impl_->transfer(source, direction, type, dest, first, count);
+}
+void Session::mf_transfer(std::string_view source, std::string_view direction,
+                          std::string_view type, float *dest, std::int32_t first,
+                          std::int32_t count) {
+  impl_->transfer(source, direction, type, dest, first, count);
+}
+void Session::mf_transfer(std::string_view source, std::string_view direction,
+                          std::string_view type, double *dest, std::int32_t first,
+                          std::int32_t count) {
+  impl_->transfer(source, direction, type, dest, first, count);
+}
+
+void Session::mf_release_handle(std::string_view handle) {
+  const std::string_view name = trim(handle);
+  if (impl_->handles.erase(std::string(name)) == 0 && !field_of_handle(name)) {
+    // Releasing one of the usual handles before it was bound is harmless (no spectrum fetched);
+    // any other name is a caller's mistake.
+    impl_->fail("mf_release_handle of unknown handle '" + std::string(name) + "'");
+  }
+}
+
+void Session::mf_deactivate_session() {
+  impl_->handles.clear();
+  impl_->run.reset();
+  impl_->active = false;
+}
+
+} // namespace bantrisk::dataaccess
