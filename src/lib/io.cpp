@@ -93,15 +93,17 @@ void Io::connect(int unit, std::unique_ptr<ReplacingFile> file) {
   files_[unit] = std::move(file);
 }
 
-void Io::close(int unit) {
+bool Io::close(int unit) {
   auto it = files_.find(unit);
   if (it == files_.end())
-    return;
+    return false;
   auto file = std::move(it->second);
   files_.erase(it);
-  if (!file->commit())
-    console_.write_line(free_format({"** Error writing file ", std::string_view(file->path()),
-                                     " : the earlier version is kept **"}));
+  if (file->commit())
+    return true;
+  console_.write_line(free_format({"** Error writing file ", std::string_view(file->path()),
+                                   " : the earlier version is kept **"}));
+  return false;
 }
 
 void Io::close_all() {

@@ -59,8 +59,9 @@ public:
 
   void connect(int unit, std::unique_ptr<ReplacingFile> file);
   bool connected(int unit) const { return files_.count(unit) != 0; }
-  // Closes a file destination, putting the file in place; a failure is reported on the console.
-  void close(int unit);
+  // Closes a file destination, putting the file in place. A failure to write or to put it in
+  // place is reported on the console and gives false (the earlier file is kept).
+  bool close(int unit);
   // Closes every file destination (the program is ending).
   void close_all();
 
