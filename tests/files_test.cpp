@@ -1,1 +1,154 @@
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "driver_harness.hpp"
+#include "lib/files.hpp"
+#include "lib/text.hpp"
+
+using namespace bantrisk;
+using namespace bantrisk::testing;
+
+namespace {
+std::string full(const ScratchDir &dir, const std::string &name) {
+  return (dir.path() / name).string();
+}
+} // namespace
+
+TEST(CheckFile, OptionsOnExistingAndMissingFiles) {
+  ScratchDir dir;
+  write_file("here.dat", "x\n");
+  const struct {
+    const char *name;
+    int iopt, iout, istat;
+    std::string console;
+  } cases[] = {
+      {"here.dat", 3, 1, 1, " File found : " + full(dir, "here.dat") + "\n"},
+      {"gone.dat", 3, 1, 2, " No pre-existing version of file exists\n"},
+      {"gone.dat", 2, 1, 2, " Failure locating file gone.dat\n"},
+      {"gone.dat", 1, 0, 2, ""},
+      {"here.dat", 5, 1, 11,
+       " Unexpected option in check_file: iopt = 5\n File found : " + full(dir, "here.dat") +
+           "\n"},
+      {"gone.dat", -1, 1, 12,
+       " Unexpected option in check_file: iopt = -1\n Failure locating file gone.dat\n"},
+      {"here.dat", 0, 0, 1, ""},
+  };
+  for (const auto &c : cases) {
+    ConsoleFixture f;
+    std::string file = fixed_text(c.name, 80), fullname(80, ' ');
+    int istat = -1;
+    check_file(f.io, file, fullname, c.iopt, c.iout, istat);
+    EXPECT_EQ(istat, c.istat) << c.name << ' ' << c.iopt;
+    EXPECT_EQ(f.text(), c.console) << c.name << ' ' << c.iopt;
+  }
+}
+
+TEST(CheckFile, OptionZeroStopsOnAMissingFile) {
+  ScratchDir dir;
+  for (const int iout : {0, 1}) {
+    ConsoleFixture f;
+    std::string file = fixed_text("gone.dat", 80), fullname(80, ' ');
+    int istat = 0;
+    EXPECT_THROW(check_file(f.io, file, fullname, 0, iout, istat), ProgramStop);
+    EXPECT_EQ(f.text(), iout ? " Failure locating file gone.dat\n" : "");
+  }
+}
+
+TEST(CheckFile, OptionOneAsksForAnotherName) {
+  ScratchDir dir;
+  write_file("right.dat", "x\n");
+  ConsoleFixture f("wrong2.dat\nright.dat\n");
+  std::string name = fixed_text("wrong.dat", 80);
+  int istat = 0;
+  check_file(f.io, name, name, 1, 1, istat); // one variable for the name and the full name
+  EXPECT_EQ(istat, 1);
+  EXPECT_EQ(f.text(), " Failure locating file wrong.dat\n Give file name or return to stop > "
+                      " Failure locating file wrong2.dat\n Give file name or return to stop > "
+                      " File found : " +
+                          full(dir, "right.dat") + "\n");
+  EXPECT_EQ(std::string(trimmed(name)), full(dir, "right.dat"));
+
+  ConsoleFixture g("\n");
+  std::string other = fixed_text("wrong.dat", 80), fullname(80, ' ');
+  EXPECT_THROW(check_file(g.io, other, fullname, 1, 1, istat), ProgramStop);
+}
+
+TEST(CheckFile, BlankNamesAndFoldersAreNotFiles) {
+  ScratchDir dir;
+  std::filesystem::create_directory("folder");
+  for (const char *name : {"", "   ", "folder"}) {
+    ConsoleFixture f;
+    std::string file = fixed_text(name, 80), fullname(80, ' ');
+    int istat = 0;
+    check_file(f.io, file, fullname, 2, 0, istat);
+    EXPECT_EQ(istat, 2) << '"' << name << '"';
+  }
+}
+
+TEST(CheckFile, LongFullNamesAreKeptWhole) {
+  ScratchDir dir;
+  const std::string deep(70, 'd');
+  std::filesystem::create_directory(deep);
+  write_file(deep + "/f.dat", "x\n");
+  ConsoleFixture f;
+  std::string file = fixed_text(deep + "/f.dat", 80), fullname(80, ' ');
+  int istat = 0;
+  check_file(f.io, file, fullname, 2, 1, istat);
+  EXPECT_EQ(istat, 1);
+  EXPECT_EQ(std::string(trimmed(fullname)), full(dir, deep + "/f.dat"));
+  EXPECT_GT(trimmed(fullname).size(), 80u);
+}
+
+TEST(OpenNewFile, ReplacesAnEarlierFile) {
+  ScratchDir dir;
+  write_file("out.dat", "old content\n");
+  ConsoleFixture f;
+  int ierr = -1;
+  open_new_file(f.io, fixed_text("out.dat", 80), 10, 0, ierr, 1, 0, 1);
+  EXPECT_EQ(ierr, 0);
+  EXPECT_EQ(f.text(), " File found : " + full(dir, "out.dat") + "\n New file: " +
+                          full(dir, "out.dat") + "\n");
+  f.io.write_line(10, " new line");
+  EXPECT_EQ(read_file("out.dat"), "old content\n"); // replaced only when complete
+  EXPECT_TRUE(f.io.close(10));
+  EXPECT_EQ(read_file("out.dat"), " new line\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1); // no temporary file left behind
+}
+
+TEST(OpenNewFile, NewFileAndSilentCreation) {
+  ScratchDir dir;
+  ConsoleFixture f;
+  int ierr = -1;
+  open_new_file(f.io, fixed_text("a.dat", 80), 10, 0, ierr, 1, 0, 1);
+  EXPECT_EQ(f.text(), " No pre-existing version of file exists\n New file: " +
+                          full(dir, "a.dat") + "\n");
+  ConsoleFixture g;
+  open_new_file(g.io, fixed_text("b.dat", 80), 11, 0, ierr, 1, 0, 0);
+  EXPECT_EQ(g.text(), "");
+  EXPECT_TRUE(g.io.close(11));
+  EXPECT_TRUE(std::filesystem::exists("b.dat"));
+}
+
+TEST(OpenNewFile, MissingFolderGivesTheErrorReport) {
+  ScratchDir dir;
+  ConsoleFixture f;
+  int ierr = 0;
+  open_new_file(f.io, fixed_text("nofolder/x.dat", 80), 12, 0, ierr, 1, 0, 1);
+  EXPECT_EQ(ierr, 1);
+  EXPECT_EQ(f.text(), " No pre-existing version of file exists\n"
+                      " ** Error in open_new_file **\n"
+                      " I/O status = 2\n"
+                      " File = nofolder/x.dat\n"
+                      " Unit number = 12\n"
+                      " Record length = 0\n"
+                      " Error number = 1\n"
+                      " il = 1\n"
+                      " ia = 0\n"
+                      " iout = 1\n");
+  EXPECT_FALSE(f.io.connected(12));
+  f.io.write_line(12, "dropped"); // an unconnected destination drops its lines
+  EXPECT_FALSE(std::filesystem::exists("nofolder"));
+}
