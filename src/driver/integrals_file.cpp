@@ -1,9 +1,99 @@
 // The integrals file: read back by option 2, saved at the end of a run.
+//
+// Layout: a count line " n", then one line " k integral" per spectrum k = 1..n, numbers in
+// exactly the characters they need. The reader takes the integrals by position: after the
+// count, the i-th free-format read of two values gives its second value to spectrum i.
+#include <algorithm>
+#include <array>
+#include <fstream>
+
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "lib/fields.hpp"
+#include "lib/files.hpp"
+#include "lib/freeformat.hpp"
 #include "lib/io.hpp"
+#include "lib/prompting.hpp"
+#include "lib/text.hpp"
 
 namespace bantrisk {
-void read_integrals_file(Io &, RunState &) {}
-void save_integrals(Io &, RunState &) {}
+
+namespace {
+
+constexpr std::string_view default_integrals_name = "bantrisk.ans";
+
+// Reads the count and the integrals; false on a missing or bad value, an early end of file, or
+// a count that the tables cannot hold.
+bool read_integrals(std::istream &in, RunState &run, std::int32_t &count) {
+  std::int32_t n = 0;
+  const std::array<FreeTarget, 1> count_target{&n};
+  if (read_free(in, count_target) != ReadStatus::ok)
+    return false;
+  if (n < 0 || n > max_spectra)
+    return false;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    std::int32_t ignored = 0;
+    const std::array<FreeTarget, 2> targets{&ignored, &run.integrals[static_cast<std::size_t>(i)]};
+    if (read_free(in, targets) != ReadStatus::ok)
+      return false;
+  }
+  count = n;
+  return true;
+}
+
+} // namespace
+
+void read_integrals_file(Io &io, RunState &run) {
+  Console &con = io.console();
+  run.integrals_name = fixed_text(default_integrals_name, name_length);
+  int nchar = static_cast<int>(default_integrals_name.size());
+  get_stringd(con, run.integrals_name, "input file name", nchar, 1);
+  int istat = 0;
+  check_file(io, run.integrals_name, run.full_input_name, 0, 1, istat);
+
+  // Opened by its complete full name, which may be longer than the 80 characters shown.
+  std::ifstream in{std::string(trimmed(run.full_input_name))};
+  if (!in) {
+    con.write_line(free_format({"** ERROR: cannot open file for reading: ",
+                                trimmed(run.full_input_name)}));
+    throw ProgramStop{1};
+  }
+  std::int32_t n = 0;
+  if (!read_integrals(in, run, n)) {
+    // Nothing partial is kept: the program ends here.
+    con.write_line(free_format({"Error reading file ", run.integrals_name}));
+    throw ProgramStop{1};
+  }
+  run.spectra = n;
+  run.analysed = n;
+}
+
+void save_integrals(Io &io, RunState &run) {
+  Console &con = io.console();
+  std::int32_t answer = 0;
+  do {
+    get_intd(con, answer, "1 to save integrals in file, or 0 otherwise", 1);
+  } while (answer != 0 && answer != 1);
+  if (answer == 0)
+    return;
+
+  run.integrals_name = fixed_text(default_integrals_name, name_length);
+  int ierr = 0;
+  open_new_file(io, run.integrals_name, integrals_unit, 0, ierr, 1, 0, 1);
+  if (ierr == 1)
+    return; // open_new_file has reported it; there is nothing to write into
+
+  const std::int32_t n = std::clamp(run.analysed, 0, max_spectra);
+  io.write_line(integrals_unit, " " + exact_int(n));
+  for (std::int32_t k = 1; k <= n; ++k)
+    io.write_line(integrals_unit,
+                  " " + exact_int(k) + " " + exact_int(run.integrals[static_cast<std::size_t>(k)]));
+  if (!io.close(integrals_unit))
+    return; // the failure is reported; the earlier file, if any, is kept
+
+  con.write_line(free_format(
+      {"Spectrum integrals written to file: ", first_chars(run.integrals_name, 35)}));
+  con.write_line(free_format({}));
+}
+
 } // namespace bantrisk

@@ -22,6 +22,19 @@ std::string exact_int(std::int64_t v) { return std::to_string(v); }
 
 std::string int_field(std::int64_t v, int w) { return fit(std::to_string(v), w); }
 
+std::string zero_filled_int(std::int64_t v, int w) {
+  if (w <= 0)
+    return {};
+  // The magnitude as unsigned, so that the smallest 64-bit value has one too.
+  const std::uint64_t magnitude =
+      v < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  std::string digits = std::to_string(magnitude);
+  const auto width = static_cast<std::size_t>(w);
+  if (digits.size() < width)
+    digits.insert(0, width - digits.size(), '0');
+  return fit(v < 0 ? "-" + digits : digits, w);
+}
+
 std::string fixed_field(double v, int w, int d) {
   if (!std::isfinite(v))
     return std::string(static_cast<std::size_t>(w > 0 ? w : 0), '*');

@@ -1,0 +1,23 @@
+#pragma once
+// The integration loop of option 1, apart from the run file so that it can be driven by any
+// source of spectra.
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace bantrisk {
+
+class Io;
+struct RunState;
+
+// Fills the channel boundaries (channels + 1) and channel values of spectrum s.
+using SpectrumFetch = std::function<void(std::int32_t s, std::span<float> boundaries,
+                                         std::span<double> values)>;
+
+// Integrates spectra 1..run.analysed into run.integrals, one spectrum at a time through one
+// pair of buffers, with a progress line every 100 spectra and a warning for each spectrum whose
+// total had to be limited or held channels that are not numbers. run.channels and run.analysed
+// must already lie within the capacities.
+void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch);
+
+} // namespace bantrisk
