@@ -1,0 +1,449 @@
+// The run-file layer against NeXus files in every accepted layout, files it must refuse, and
+// callers that use it wrongly. Expected integrals come from numpy (expected.txt), not from this
+// program.
+#include "dataaccess/dataaccess.hpp"
+#include "dataaccess/nexus_run.hpp"
+#include "lib/capacities.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bantrisk::dataaccess::RunFile;
+using bantrisk::dataaccess::RunFileError;
+using bantrisk::dataaccess::Session;
+
+const std::string data_dir = BANTRISK_NEXUS_DATA;
+
+std::string data(const std::string &name) { return data_dir + "/" + name; }
+
+// The integration the program applies to one spectrum: single-precision width times the value in
+// double precision, rounded to single precision, then to the nearest whole number (halves away
+// from zero), summed in 32 bits.
+std::int32_t term(float width, double value) {
+  const auto product = static_cast<float>(static_cast<double>(width) * value);
+  return static_cast<std::int32_t>(std::lround(product));
+}
+
+std::int32_t integrate(const std::vector<float> &b, const std::vector<double> &y, int channels) {
+  std::uint32_t sum = 0; // wraps like the program's 32-bit sum, without undefined behaviour
+  for (int i = 0; i < channels; ++i) {
+    sum += static_cast<std::uint32_t>(term(b[i + 1] - b[i], y[i]));
+  }
+  return static_cast<std::int32_t>(sum);
+}
+
+// Everything one pass through the session gives: the sizes, the boundaries of the last spectrum
+// and every spectrum's integral.
+struct Pass {
+  std::int32_t spectra = -1;
+  std::int32_t channels = -1;
+  std::vector<float> boundaries;
+  std::vector<std::int32_t> integrals;
+};
+
+Pass read_all(const std::string &file) {
+  Session session;
+  Pass pass;
+  session.mf_activate_session("MORLA", 0, 0);
+  session.mf_select_source(file);
+  session.mf_get("h_NSP1", "NSP1", 0);
+  session.mf_get("h_NTC1", "NTC1", 0);
+  session.mf_transfer("h_NSP1", "-->", "INT32", &pass.spectra, 0, 0);
+  session.mf_transfer("h_NTC1", "-->", "INT32", &pass.channels, 0, 0);
+  const int n = pass.channels + 1;
+  pass.boundaries.assign(bantrisk::max_channel_values, -1.0F);
+  std::vector<double> values(bantrisk::max_channel_values, -1.0);
+  for (int s = 1; s <= pass.spectra; ++s) {
+    session.mf_get("h_DATA", " ", s);
+    session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", pass.boundaries.data(), 1, n);
+    session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", values.data(), 1, n);
+    EXPECT_EQ(values[n - 1], 0.0) << "element past the last channel, spectrum " << s;
+    pass.integrals.push_back(integrate(pass.boundaries, values, pass.channels));
+  }
+  session.mf_release_handle("h_NSP1");
+  session.mf_release_handle("h_NTC1");
+  session.mf_release_handle("h_DATA");
+  session.mf_deactivate_session();
+  pass.boundaries.resize(n);
+  return pass;
+}
+
+struct Expected {
+  std::string file;
+  int spectra = 0;
+  int channels = 0;
+  float first_boundary = 0;
+  float last_boundary = 0;
+  std::vector<std::int32_t> integrals;
+};
+
+std::vector<Expected> expected_results() {
+  std::ifstream in(data("expected.txt"));
+  std::vector<Expected> all;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    std::istringstream words(line);
+    Expected e;
+    words >> e.file >> e.spectra >> e.channels >> e.first_boundary >> e.last_boundary;
+    std::int32_t v = 0;
+    while (words >> v) {
+      e.integrals.push_back(v);
+    }
+    all.push_back(e);
+  }
+  return all;
+}
+
+class ReadableFile : public testing::TestWithParam<Expected> {};
+
+TEST_P(ReadableFile, GivesSizesBoundariesAndIntegrals) {
+  const Expected &e = GetParam();
+  ASSERT_EQ(static_cast<int>(e.integrals.size()), e.spectra) << "expected.txt is inconsistent";
+  const Pass pass = read_all(data(e.file));
+  EXPECT_EQ(pass.spectra, e.spectra);
+  EXPECT_EQ(pass.channels, e.channels);
+  ASSERT_EQ(static_cast<int>(pass.boundaries.size()), e.channels + 1);
+  EXPECT_EQ(pass.boundaries.front(), e.first_boundary);
+  EXPECT_EQ(pass.boundaries.back(), e.last_boundary);
+  EXPECT_EQ(pass.integrals, e.integrals);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ReadableFile, testing::ValuesIn(expected_results()),
+                         [](const testing::TestParamInfo<Expected> &info) {
+                           std::string name = info.param.file.substr(0, info.param.file.find('.'));
+                           for (char &c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) {
+                               c = '_';
+                             }
+                           }
+                           return name;
+                         });
+
+TEST(ReadableFile, EveryLayoutIsListed) {
+  // Guards against expected.txt losing lines: each accepted layout has its line.
+  EXPECT_EQ(expected_results().size(), 15U);
+}
+
+TEST(ChopperRun, BoundariesAndEmptySpectra) {
+  const Pass pass = read_all(data("chopper.nxs"));
+  ASSERT_EQ(pass.boundaries.size(), 751U);
+  for (std::size_t i = 0; i < pass.boundaries.size(); ++i) {
+    ASSERT_EQ(pass.boundaries[i], 1900.0F + 2.0F * static_cast<float>(i)) << i;
+  }
+  int empty = 0;
+  for (std::int32_t v : pass.integrals) {
+    empty += v == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(empty, 6);
+}
+
+// Channel by channel: the value times the width, as the program integrates it, gives back the
+// whole counts exactly for every count of magnitude up to 2^24, narrow and wide channels alike.
+TEST(ChannelValues, WholeCountsComeBackExactlyUpTo2To24) {
+  RunFile run(data("roundtrip.nxs"));
+  const std::vector<float> &b = run.boundaries();
+  std::vector<double> y(run.channels() + 1);
+  // The counts as written (first five spectra), checked against a few known values.
+  const std::vector<std::pair<int, std::int32_t>> fixed_rows = {
+      {1, 1 << 24}, {2, (1 << 24) - 1}, {3, -(1 << 24)}, {4, 1}};
+  for (const auto &[s, count] : fixed_rows) {
+    run.values(s, 1, run.channels() + 1, y.data());
+    for (int i = 0; i < run.channels(); ++i) {
+      ASSERT_EQ(term(b[i + 1] - b[i], y[i]), count) << "spectrum " << s << " channel " << i + 1;
+    }
+  }
+  run.values(5, 1, run.channels(), y.data());
+  for (int i = 0; i < run.channels(); ++i) {
+    ASSERT_EQ(term(b[i + 1] - b[i], y[i]), i * 83886) << "channel " << i + 1;
+  }
+  // Every spectrum, random counts included: the 64-bit sum of the terms is numpy's sum.
+  std::ifstream sums(data("roundtrip_sums.txt"));
+  std::string line;
+  std::getline(sums, line); // heading
+  for (int s = 1; s <= run.spectra(); ++s) {
+    std::int64_t expected = 0;
+    ASSERT_TRUE(sums >> expected);
+    run.values(s, 1, run.channels(), y.data());
+    std::int64_t total = 0;
+    for (int i = 0; i < run.channels(); ++i) {
+      total += term(b[i + 1] - b[i], y[i]);
+    }
+    EXPECT_EQ(total, expected) << "spectrum " << s;
+  }
+}
+
+// Beyond 2^24 single precision has no room for every whole number: a count comes back as the
+// nearest single-precision number (2^24 + 1 gives 2^24, 2^25 + 3 gives 2^25 + 4).
+TEST(ChannelValues, CountsAbove2To24ComeBackAsNearestSinglePrecision) {
+  struct Case {
+    int spectrum;
+    int channel;
+    std::int64_t written;
+    std::int64_t returned;
+  };
+  const std::vector<Case> cases = {
+      {1, 3, (1 << 24) - 1, (1 << 24) - 1}, {1, 4, 1 << 24, 1 << 24},
+      {1, 6, (1 << 24) + 2, (1 << 24) + 2}, {2, 2, (1 << 23) + 1, (1 << 23) + 1},
+      {2, 4, 12345678, 12345678},           {3, 1, (1 << 24) + 1, 1 << 24},
+      {3, 2, (1 << 25) + 3, (1 << 25) + 4}, {3, 3, 2147483647, 2147483648LL},
+  };
+  RunFile run(data("large_counts.nxs"));
+  const std::vector<float> &b = run.boundaries();
+  std::vector<double> y(run.channels() + 1);
+  for (const Case &c : cases) {
+    run.values(c.spectrum, 1, run.channels(), y.data());
+    const int i = c.channel - 1;
+    const auto product = static_cast<float>(static_cast<double>(b[i + 1] - b[i]) * y[i]);
+    EXPECT_EQ(static_cast<std::int64_t>(product), c.returned)
+        << "spectrum " << c.spectrum << " channel " << c.channel << " written " << c.written;
+  }
+}
+
+struct Rejected {
+  std::string file;
+  std::string reason;
+};
+
+class RejectedFile : public testing::TestWithParam<Rejected> {};
+
+TEST_P(RejectedFile, SelectThrowsNamingFileAndReason) {
+  const Rejected &r = GetParam();
+  const std::string full = std::filesystem::absolute(data(r.file)).lexically_normal().string();
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  try {
+    session.mf_select_source(data(r.file));
+    FAIL() << r.file << " was accepted";
+  } catch (const RunFileError &err) {
+    const std::string message = err.what();
+    EXPECT_EQ(message.rfind("** ERROR in run file " + full + " : ", 0), 0U) << message;
+    EXPECT_NE(message.find(r.reason), std::string::npos) << message;
+  }
+  // The session is still usable afterwards and holds no file.
+  std::int32_t n = -7;
+  EXPECT_THROW(session.mf_transfer("h_NSP1", "-->", "INT32", &n, 0, 0), RunFileError);
+  EXPECT_EQ(n, -7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RejectedFile,
+    testing::Values(
+        Rejected{"missing.nxs", "file not found"}, Rejected{".", "not a regular file"},
+        Rejected{"not_hdf5.nxs", "not an HDF5 (NeXus) file"},
+        Rejected{"no_entry.nxs", "no NXentry group"},
+        Rejected{"no_data.nxs", "no NXdata group in /entry"},
+        Rejected{"no_signal.nxs", "no signal dataset in /entry/data"},
+        Rejected{"signal_missing.nxs", "signal dataset 'nothing_here' named by /entry/data"},
+        Rejected{"boundaries_missing.nxs", "/entry/data/tof_not_here (the axes of /entry/data)"},
+        Rejected{"boundaries_wrong_length.nxs", "have 5 values, expected 4"},
+        Rejected{"boundaries_rank2.nxs", "have rank 2, expected 4"},
+        Rejected{"boundaries_not_increasing.nxs", "not strictly increasing at boundary 3"},
+        Rejected{"boundaries_decreasing.nxs", "not strictly increasing at boundary 2"},
+        Rejected{"boundaries_nan.nxs", "boundary 3 of /entry/data/time_of_flight is not finite"},
+        Rejected{"too_many_spectra.nxs", "has 20001 spectra, more than 20000"},
+        Rejected{"too_many_channels.nxs", "has 10000 time channels, more than 9999"},
+        Rejected{"rank1.nxs", "has rank 1"}, Rejected{"rank4.nxs", "has rank 4"},
+        Rejected{"zero_periods.nxs", "has no periods"},
+        Rejected{"string_signal.nxs", "does not hold numbers"}),
+    [](const testing::TestParamInfo<Rejected> &info) {
+      std::string name = info.param.file == "." ? "directory" : info.param.file;
+      name = name.substr(0, name.find('.'));
+      return name;
+    });
+
+TEST(CorruptChunk, ReadErrorWhileStreamingThrowsWithTheCause) {
+  const std::string full =
+      std::filesystem::absolute(data("corrupt_chunk.nxs")).lexically_normal().string();
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  session.mf_select_source(data("corrupt_chunk.nxs")); // the damage is found only by reading
+  std::vector<double> y(51, -1.0);
+  for (int attempt = 0; attempt < 2; ++attempt) { // a failed block is not kept as read
+    try {
+      session.mf_get("h_DATA", " ", 21); // spectra 21..30 are the damaged chunk
+      FAIL() << "damaged chunk read without error";
+    } catch (const RunFileError &err) {
+      EXPECT_EQ(std::string(err.what()),
+                "** ERROR in run file " + full +
+                    " : cannot read spectra 1 to 40 of /entry/data/counts (inflate() failed)");
+    }
+  }
+  EXPECT_THROW(session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", y.data(), 1, 51),
+               RunFileError);
+  EXPECT_EQ(y[0], -1.0);
+}
+
+// Wrong use of the session throws and never writes into the destination.
+TEST(SessionMisuse, EveryWrongCallThrows) {
+  struct Case {
+    const char *name;
+    bool select_first;
+    void (*call)(Session &);
+  };
+  static std::int32_t whole = 0;
+  static float reals[10];
+  static double doubles[10];
+  const std::vector<Case> cases = {
+      {"select outside a session", false, [](Session &s) { s.mf_select_source("x"); }},
+      {"get before select", false, [](Session &s) { s.mf_get("h_NSP1", "NSP1", 0); }},
+      {"transfer before select", false,
+       [](Session &s) { s.mf_transfer("h_NSP1", "-->", "INT32", &whole, 0, 0); }},
+      {"transfer before get", true,
+       [](Session &s) { s.mf_transfer("h_NSP1", "-->", "INT32", &whole, 0, 0); }},
+      {"spectrum 0", true, [](Session &s) { s.mf_get("h_DATA", " ", 0); }},
+      {"spectrum past the last", true, [](Session &s) { s.mf_get("h_DATA", " ", 6); }},
+      {"unknown field", true, [](Session &s) { s.mf_get("h_X", "NSP2", 0); }},
+      {"blank field of an unknown handle", true, [](Session &s) { s.mf_get("h_X", " ", 0); }},
+      {"boundaries past the end", true,
+       [](Session &s) {
+         s.mf_get("h_DATA", " ", 1);
+         s.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", reals, 1, 9);
+       }},
+      {"values from index 0", true,
+       [](Session &s) {
+         s.mf_get("h_DATA", " ", 1);
+         s.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", doubles, 0, 8);
+       }},
+      {"null destination", true,
+       [](Session &s) {
+         s.mf_get("h_DATA", " ", 1);
+         s.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", static_cast<double *>(nullptr), 1, 8);
+       }},
+      {"values into single precision", true,
+       [](Session &s) {
+         s.mf_get("h_DATA", " ", 1);
+         s.mf_transfer("h_DATA.Y", "-->", "FLOAT32[]", reals, 1, 8);
+       }},
+      {"wrong type name", true,
+       [](Session &s) {
+         s.mf_get("h_NSP1", "NSP1", 0);
+         s.mf_transfer("h_NSP1", "-->", "INT64", &whole, 0, 0);
+       }},
+      {"wrong direction", true,
+       [](Session &s) {
+         s.mf_get("h_NSP1", "NSP1", 0);
+         s.mf_transfer("h_NSP1", "<--", "INT32", &whole, 0, 0);
+       }},
+      {"unknown component", true,
+       [](Session &s) {
+         s.mf_get("h_DATA", " ", 1);
+         s.mf_transfer("h_DATA.Z", "-->", "FLOAT64[]", doubles, 1, 8);
+       }},
+      {"several numbers of NSP1", true,
+       [](Session &s) {
+         s.mf_get("h_NSP1", "NSP1", 0);
+         s.mf_transfer("h_NSP1", "-->", "INT32", &whole, 1, 2);
+       }},
+      {"release of an unknown handle", true, [](Session &s) { s.mf_release_handle("h_FOO"); }},
+      {"transfer after release", true,
+       [](Session &s) {
+         s.mf_get("h_NSP1", "NSP1", 0);
+         s.mf_release_handle("h_NSP1");
+         s.mf_transfer("h_NSP1", "-->", "INT32", &whole, 0, 0);
+       }},
+      {"transfer after deactivation", true,
+       [](Session &s) {
+         s.mf_get("h_NSP1", "NSP1", 0);
+         s.mf_deactivate_session();
+         s.mf_transfer("h_NSP1", "-->", "INT32", &whole, 0, 0);
+       }},
+  };
+  for (const Case &c : cases) {
+    Session session;
+    if (c.select_first) {
+      session.mf_activate_session("MORLA", 0, 0);
+      session.mf_select_source(data("old_signal_colon.nxs")); // 5 spectra, 7 channels
+    }
+    whole = -5;
+    EXPECT_THROW(c.call(session), RunFileError) << c.name;
+    EXPECT_EQ(whole, -5) << c.name;
+  }
+  Session other;
+  EXPECT_THROW(other.mf_activate_session("OTHER", 0, 0), RunFileError);
+}
+
+TEST(Session, PaddedRelativeNameIsResolvedAndNothingFetchedIsFine) {
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(data_dir);
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  std::string padded = "old_signal_comma.nxs";
+  padded.resize(80, ' ');
+  session.mf_select_source(padded);
+  std::int32_t channels = 0;
+  session.mf_get("h_NTC1", "NTC1", 0);
+  session.mf_transfer("h_NTC1", "-->", "INT32", &channels, 0, 0);
+  EXPECT_EQ(channels, 6);
+  // The usual releases, including a data handle never bound.
+  session.mf_release_handle("h_NSP1");
+  session.mf_release_handle("h_NTC1");
+  session.mf_release_handle("h_DATA");
+  session.mf_deactivate_session();
+  try {
+    Session s2;
+    s2.mf_activate_session("MORLA", 0, 0);
+    s2.mf_select_source("absent.RAW");
+    FAIL();
+  } catch (const RunFileError &err) {
+    EXPECT_EQ(std::string(err.what()),
+              "** ERROR in run file " + (std::filesystem::path(data_dir) / "absent.RAW").string() +
+                  " : file not found");
+  }
+  std::filesystem::current_path(cwd);
+}
+
+// Spectra may be fetched in any order and in part: each comes from its own block.
+TEST(Session, PartialRangesAndAnyOrder) {
+  const Pass all = read_all(data("gzip_split.nxs"));
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  session.mf_select_source(data("gzip_split.nxs"));
+  std::vector<float> b(10);
+  std::vector<double> y(10, -1.0);
+  for (int s : {11, 1, 6, 2, 10}) {
+    session.mf_get("h_DATA", " ", s);
+    session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, 10);
+    session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", y.data(), 1, 10);
+    EXPECT_EQ(integrate(b, y, 9), all.integrals[s - 1]) << s;
+  }
+  // Elements 3..5 of the boundaries land in elements 0..2 of the destination.
+  std::vector<float> part(3, -1.0F);
+  session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", part.data(), 3, 3);
+  EXPECT_EQ(part, (std::vector<float>{b[2], b[3], b[4]}));
+  // The element past the last channel alone.
+  double last = -1.0;
+  session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", &last, 10, 1);
+  EXPECT_EQ(last, 0.0);
+}
+
+TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
+  RunFile chopper(data("chopper.nxs"));
+  EXPECT_TRUE(chopper.plan().chunked);
+  EXPECT_TRUE(chopper.plan().filtered);
+  EXPECT_TRUE(chopper.plan().whole_numbers);
+  EXPECT_EQ(chopper.plan().chunk_spectra, 1);
+  EXPECT_EQ(chopper.plan().block_spectra, 148); // the whole run fits one block
+  EXPECT_GT(chopper.plan().chunk_cache_bytes, 0U);
+  EXPECT_LE(chopper.plan().block_bytes, bantrisk::dataaccess::block_target_bytes);
+  EXPECT_EQ(chopper.plan().signal_path, "/entry/data/data");
+  EXPECT_EQ(chopper.plan().boundaries_path, "/entry/data/time_of_flight");
+
+  RunFile contiguous(data("float64_counts.nxs"));
+  EXPECT_FALSE(contiguous.plan().chunked);
+  EXPECT_FALSE(contiguous.plan().whole_numbers);
+  EXPECT_EQ(contiguous.plan().chunk_cache_bytes, 0U);
+}
+
+} // namespace

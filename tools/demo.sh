@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds bantrisk and runs it on the demo instrument: a generated run of 7000 spectra of the
+# 98-module instrument (instrument KRV, run 1234, extension RAW) with its spectra file and
+# spectrum file list, in the scratch folder /tmp/bantrisk-demo (or $BANTRISK_DEMO_DIR).
+# At a terminal you answer the questions yourself (Enter accepts each default; the run number
+# is 1234). Otherwise the answers of tools/demo-answers.txt are fed in and shown.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/tools/install-deps.sh"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j2 --target bantrisk bantrisk-mkrun
+
+demo=${BANTRISK_DEMO_DIR:-/tmp/bantrisk-demo}
+rm -rf "$demo"
+mkdir -p "$demo/raw"
+# The run file goes to the raw-data folder; the spectra file and the list stay in the folder
+# where bantrisk runs.
+"$root/build/bantrisk-mkrun" --spectra 7000 --channels 500 --seed 1 --dir "$demo" \
+  --spectra-file spectra_7000.dat --summary planted.txt >/dev/null
+mv "$demo/KRV01234.RAW" "$demo/raw/"
+
+cd "$demo"
+export KRV_DATA="$demo/raw/" Z_R="$demo/"
+echo "Demo folder: $demo (KRV_DATA=$KRV_DATA, Z_R=$Z_R)"
+if [ -t 0 ]; then
+  exec "$root/build/bantrisk"
+else
+  echo "Standard input is not a terminal: answering with tools/demo-answers.txt"
+  sed 's/[[:space:]]*#.*$//' "$root/tools/demo-answers.txt" | "$root/build/bantrisk"
+fi
