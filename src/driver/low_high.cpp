@@ -1,8 +1,133 @@
 // Low and high modules and spectra.
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "driver/checks.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "lib/fields.hpp"
 #include "lib/io.hpp"
+#include "lib/prompting.hpp"
 
 namespace bantrisk {
-void low_high_section(Io &, RunState &) {}
+
+namespace {
+
+void to_both(Io &io, const std::string &line) {
+  io.write_line(0, line);
+  io.write_line(results_unit, line);
+}
+
+// " is low with ratio = " or " is high with ratio = ", or empty when the ratio lies within the
+// limits. Ratios equal to a limit are within; a NaN ratio is neither low nor high.
+std::string_view verdict(float ratio, float low, float high) {
+  if (ratio < low)
+    return " is low with ratio = ";
+  if (ratio > high)
+    return " is high with ratio = ";
+  return {};
+}
+
+void limit_lines(Io &io, const RunState &run, int unit) {
+  for (int slot = 1; slot <= bank_slots; ++slot) {
+    const auto b = static_cast<std::size_t>(slot);
+    io.write_line(unit, " For bank " + int_field(slot, 1) + ":  Low spectrum limit = " +
+                            fixed_field(run.low_limit[b], 9, 4) + "  High spectrum limit = " +
+                            fixed_field(run.high_limit[b], 9, 4));
+  }
+}
+
+void module_search(Io &io, const RunState &run, float low, float high) {
+  const ModuleTables &m = run.modules;
+  for (int i = 1; i <= run.ideal_modules; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (m.total[k] <= 0)
+      continue;
+    const auto slot = static_cast<std::size_t>(nbank18(m.bank[k]));
+    const float ratio = ratio_of(m.average[k], run.banks.average[slot]);
+    const std::string_view what = verdict(ratio, low, high);
+    if (!what.empty())
+      to_both(io, " Module " + m.label[k] + std::string(what) + fixed_field(ratio, 8, 4));
+  }
+}
+
+void limit_dialogue(Io &io, RunState &run) {
+  for (;;) {
+    io.write_line(0, free_format({}));
+    limit_lines(io, run, 0);
+    std::int32_t slot = 9;
+    get_intd(io.console(), slot, "number of bank to modify, or 9 to continue", 1);
+    if (slot == 9)
+      return;
+    if (slot >= 1 && slot <= bank_slots) {
+      const auto b = static_cast<std::size_t>(slot);
+      get_2paramd(io.console(), run.low_limit[b], run.high_limit[b], "low limit", "high limit", 1);
+    }
+  }
+}
+
+void spectrum_search(Io &io, RunState &run) {
+  std::string last_label(4, ' ');
+  const int entries = std::clamp(run.map.entries, 0, max_spectra);
+  for (int i = 1; i <= entries; ++i) {
+    const auto e = static_cast<std::size_t>(i);
+    const std::int32_t s = run.map.spectrum[e];
+    const std::int32_t counts = integral_of(run, s);
+    if (counts <= 0 || run.map.in_module[e] == 0)
+      continue;
+    const int idx = module2index(run.modules_per_side, run.map.bank[e], run.map.side[e],
+                                 run.map.module[e]);
+    const int slot = nbank18(run.map.bank[e]);
+    if (idx < 1 || idx > run.ideal_modules || slot < 1 || slot > bank_slots)
+      continue;
+    const auto k = static_cast<std::size_t>(idx);
+    const auto b = static_cast<std::size_t>(slot);
+    const float ratio = ratio_of(counts, run.modules.average[k]);
+    const std::string_view what = verdict(ratio, run.low_limit[b], run.high_limit[b]);
+    // counts >= 1 here, so s lies within the flag table.
+    run.flags[static_cast<std::size_t>(s)] = what.empty() ? 1 : 0;
+    if (what.empty())
+      continue;
+    const std::string &label = run.modules.label[k];
+    if (label != last_label)
+      to_both(io, free_format({}));
+    to_both(io, " Spectrum " + int_field(s, 5) + " in module " + label + std::string(what) +
+                    fixed_field(ratio, 8, 4));
+    last_label = label;
+  }
+}
+
+} // namespace
+
+void low_high_section(Io &io, RunState &run) {
+  Console &con = io.console();
+  to_both(io, free_format({}));
+  to_both(io, free_format({"** LOW/HIGH SPECTRA SECTION **"}));
+  to_both(io, free_format({}));
+
+  con.write_line(free_format({"Searching for low/high modules..."}));
+  con.write_line(free_format({"Search for modules below a given fraction of the average counts"}));
+  con.write_line(free_format({"Search for modules above a given fraction of the average counts"}));
+  con.write_line(free_format({}));
+  float low = 0.3f;
+  float high = 1.5f;
+  get_paramd(con, low, "low fraction", 1);
+  get_paramd(con, high, "high fraction", 1);
+  io.write_line(results_unit, " Low module limit = " + fixed_field(low, 8, 4) +
+                                  "  High module limit = " + fixed_field(high, 8, 4));
+  con.write_line(free_format({}));
+
+  module_search(io, run, low, high);
+
+  to_both(io, free_format({}));
+  con.write_line(free_format({"Searching for low/high spectra..."}));
+  con.write_line(free_format({"Search for spectra below a given fraction of the average counts"}));
+  con.write_line(free_format({"Search for spectra above a given fraction of the average counts"}));
+
+  limit_dialogue(io, run);
+  limit_lines(io, run, results_unit);
+  spectrum_search(io, run);
+}
+
 } // namespace bantrisk
