@@ -3,6 +3,7 @@
 #include "../tools/mkrun_plan.hpp"
 #include "dataaccess/dataaccess.hpp"
 #include "dataaccess/nexus_run.hpp"
+#include "lib/capacities.hpp"
 #include "lib/detector_numbering.hpp"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,14 @@ TEST_P(PlanSizes, SpectraFileDescribesTheRun) {
     }
   }
   EXPECT_EQ(largest, n);
-  EXPECT_EQ(static_cast<int>(listed.size()), n) << "every spectrum listed";
+  // Every spectrum listed, but at full size, where the second listing of one spectrum takes the
+  // place of a spectrum outside the modules.
+  EXPECT_LE(static_cast<int>(plan.entries.size()), bantrisk::max_spectra);
+  EXPECT_EQ(static_cast<int>(listed.size()), n == bantrisk::max_spectra ? n - 1 : n);
+  EXPECT_EQ(listed.count(plan.unlisted_spectrum), 0U);
+  if (plan.unlisted_spectrum != 0) {
+    EXPECT_EQ(plan.module_of[plan.unlisted_spectrum - 1], 0);
+  }
   int twice = 0;
   for (const auto &[s, times] : listed) {
     twice += times == 2 ? 1 : 0;

@@ -276,6 +276,13 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
       std::find_if(plan.entries.begin(), plan.entries.end(),
                    [&](const Entry &e) { return e.spectrum == plan.duplicate_spectrum; }) -
       plan.entries.begin())]);
+  // The program keeps at most max_spectra entries: at full size one spectrum outside the modules
+  // goes unlisted to make room for the second listing.
+  if (static_cast<int>(plan.entries.size()) > max_spectra) {
+    plan.unlisted_spectrum = in_modules + 3;
+    std::erase_if(plan.entries,
+                  [&](const Entry &e) { return e.spectrum == plan.unlisted_spectrum; });
+  }
 
   Factors planted;
   planted.spectrum.assign(static_cast<std::size_t>(spectra), 1.0);
@@ -464,6 +471,9 @@ std::string summary(const Plan &plan, const std::string &run_file) {
     out << "high_spectrum " << s << " " << module_of(s) << "\n";
   }
   out << "duplicate_spectrum " << plan.duplicate_spectrum << "\n";
+  if (plan.unlisted_spectrum != 0) {
+    out << "unlisted_spectrum " << plan.unlisted_spectrum << "\n";
+  }
   for (const std::string &note : plan.notes) {
     out << "note " << note << "\n";
   }

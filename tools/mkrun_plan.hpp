@@ -29,6 +29,7 @@ struct Plan {
   std::vector<int> low_modules, high_modules;    // module indexes
   std::vector<std::int32_t> low_spectra, high_spectra;
   std::int32_t duplicate_spectrum = 0;           // listed twice in the spectra file
+  std::int32_t unlisted_spectrum = 0;            // not in the spectra file (full-size runs)
   std::vector<std::string> notes;                // faults that did not fit this size
 };
 
