@@ -16,8 +16,8 @@ std::string exact_int(std::int64_t v);
 // A whole number right-aligned in `w` characters (asterisks when it does not fit).
 std::string int_field(std::int64_t v, int w);
 
-// A whole number in exactly `w` characters with leading zeros (a run number in a file name);
-// asterisks when its digits, with a sign for a negative value, need more than `w`.
+// A whole number in exactly `w` digits with leading zeros (a run number in a file name);
+// asterisks when it has more than `w` digits or is negative (its sign leaves no room).
 std::string zero_filled_int(std::int64_t v, int w);
 
 // A real with `d` decimals right-aligned in `w` characters, the exact half rounded to even as

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "lib/integration.hpp"
+
+using bantrisk::integ_spec;
+using bantrisk::IntegrationNotes;
+
+namespace {
+
+constexpr std::int32_t int32_max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t int32_min = std::numeric_limits<std::int32_t>::min();
+
+struct IntegCase {
+  const char *what;
+  std::vector<float> boundaries;
+  std::vector<double> values;
+  std::int32_t expected;
+  bool clamped;
+  bool not_a_number;
+};
+
+class IntegSpec : public ::testing::TestWithParam<IntegCase> {};
+
+TEST_P(IntegSpec, RoundsEachChannelThenSums) {
+  const IntegCase &c = GetParam();
+  IntegrationNotes notes;
+  const auto n = static_cast<std::int32_t>(c.values.size());
+  EXPECT_EQ(integ_spec(c.boundaries, c.values, n, &notes), c.expected) << c.what;
+  EXPECT_EQ(notes.clamped, c.clamped) << c.what;
+  EXPECT_EQ(notes.not_a_number, c.not_a_number) << c.what;
+}
+
+const double inf = std::numeric_limits<double>::infinity();
+const double nan = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, IntegSpec,
+    ::testing::Values(
+        IntegCase{"terms 1 (1.4), 3 (2.5), 1 (1.0)", {0, 1, 2, 4}, {1.4, 2.5, 0.5}, 5, false, false},
+        IntegCase{"0.48 rounds to 0", {0, 2}, {0.24}, 0, false, false},
+        IntegCase{"-1.5 and 1.5 cancel to 0", {0, 1, 2}, {-1.5, 1.5}, 0, false, false},
+        IntegCase{"halves away from zero", {0, 1, 2, 3, 4}, {0.5, 0.5, -0.5, -0.5}, 0, false, false},
+        IntegCase{"-2.5 gives -3", {0, 1}, {-2.5}, -3, false, false},
+        IntegCase{"2.5 gives 3", {10, 11}, {2.5}, 3, false, false},
+        IntegCase{"each channel rounded, not the sum", {0, 1, 2, 3}, {0.4, 0.4, 0.4}, 0, false, false},
+        // The single-precision width (1000.31) times 82.25 is 82275.4973, which rounds to the
+        // single value 82275.5 and so to 82276; the double width (1000.30997) would give
+        // 82275.4953, single 82275.492, and so 82275.
+        IntegCase{"width taken in single precision", {0.1f, 1000.40997f}, {82.25}, 82276, false,
+                  false},
+        IntegCase{"product rounded to single before the whole number", {0, 1}, {2.49999999999},
+                  3, false, false},
+        IntegCase{"negative total", {0, 1, 3}, {-100.0, -0.75}, -102, false, false},
+        IntegCase{"largest 32-bit total", {0, 1, 2}, {2147483520.0, 127.0}, int32_max, false, false},
+        IntegCase{"total above 32 bits clamped", {0, 1, 2}, {2147483520.0, 128.0}, int32_max, true,
+                  false},
+        IntegCase{"total below 32 bits clamped", {0, 1}, {-3e9}, int32_min, true, false},
+        IntegCase{"channel beyond single precision", {0, 1}, {1e300}, int32_max, true, false},
+        IntegCase{"channel beyond 64 bits then cancelled is still limited", {0, 1, 2}, {1e30, -1.0},
+                  int32_max, true, false},
+        IntegCase{"infinite value", {0, 1, 2}, {inf, 1.0}, int32_max, true, false},
+        IntegCase{"minus infinite value", {0, 1}, {-inf}, int32_min, true, false},
+        IntegCase{"NaN counted as 0", {0, 1, 2}, {nan, 7.0}, 7, false, true}));
+
+TEST(IntegSpec, NoChannelsGivesZero) {
+  const std::vector<float> b{0, 1};
+  const std::vector<double> v{9};
+  for (const std::int32_t n : {0, -1, int32_min})
+    EXPECT_EQ(integ_spec(b, v, n), 0) << n;
+}
+
+TEST(IntegSpec, ReadsOnlyTheFirstNChannels) {
+  const std::vector<float> b{0, 1, 2, 3};
+  const std::vector<double> v{1, 2, 1000};
+  EXPECT_EQ(integ_spec(b, v, 2), 3);
+}
+
+TEST(IntegSpec, RefusesBuffersShorterThanTheChannels) {
+  const std::vector<float> b{0, 1, 2};
+  const std::vector<double> v{1, 2, 3};
+  EXPECT_THROW(integ_spec(b, v, 3), std::invalid_argument); // needs 4 boundaries
+  EXPECT_THROW(integ_spec(b, std::vector<double>{1}, 2), std::invalid_argument);
+}
+
+TEST(IntegSpec, NotesAreResetForEachSpectrum) {
+  IntegrationNotes notes;
+  notes.clamped = notes.not_a_number = true;
+  const std::vector<float> b{0, 1};
+  const std::vector<double> v{4};
+  EXPECT_EQ(integ_spec(b, v, 1, &notes), 4);
+  EXPECT_FALSE(notes.clamped);
+  EXPECT_FALSE(notes.not_a_number);
+}
+
+} // namespace
