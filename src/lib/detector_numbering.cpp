@@ -36,6 +36,10 @@ void deconstruct_ndet(std::int32_t code, int &bank, int &side, int &module, int 
 int nbank18(int bank) { return ((bank - 8) % 8) + 8; }
 
 int module2index(const ModulesPerSide &t, int bank, int side, int module) {
+  // A bank, side or module outside the instrument would step past the table or land on another
+  // module's index.
+  if (!names_module(t, bank == 8 ? 0 : bank, side, module))
+    return 0;
   if (nbank18(bank) == 8)
     return side + 1;
   int index = 2 * t[7];

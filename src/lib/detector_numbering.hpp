@@ -23,8 +23,8 @@ void deconstruct_ndet(std::int32_t code, int &bank, int &side, int &module, int 
 // Bank slot of a bank number: 1..7 themselves, 0 and 8 give 8.
 int nbank18(int bank);
 
-// Module index (1..98) of a module; bank 0 or 8 ignore the module number. Inputs must name a
-// module of the instrument (see names_module).
+// Module index (1..98) of a module; bank 0 or 8 ignore the module number. 0 when bank, side
+// and module name no module of the instrument (see names_module).
 int module2index(const ModulesPerSide &t, int bank, int side, int module);
 
 // Bank (0 for bank 8), side and module number of a module index 1..98.
