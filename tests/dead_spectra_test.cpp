@@ -27,9 +27,9 @@ struct MapRun {
     r.map.spectrum[e] = spectrum;
     deconstruct_ndet(code, r.map.bank[e], r.map.side[e], r.map.module[e], r.map.group[e],
                      r.map.element[e]);
-    r.map.in_module[e] = r.map.group[e] < 2 && spectrum >= 1 &&
-                         names_module(r.modules_per_side, r.map.bank[e], r.map.side[e],
-                                      r.map.module[e]);
+    r.map.in_module[e] =
+        r.map.group[e] < 2 && spectrum >= 1 &&
+        names_module(r.modules_per_side, r.map.bank[e], r.map.side[e], r.map.module[e]);
     r.integrals[static_cast<std::size_t>(spectrum)] = integral;
     r.analysed = std::max(r.analysed, spectrum);
   }
@@ -95,9 +95,7 @@ TEST(DeadSpectraTexts, LayoutOfEntriesAndGaps) {
        {10001, 10002, 10003, 10004, 10005, 10006, 10007, 10008, 10009},
        {" 10001 (1) 10002 (1) 10003 (1) 10004 (1) 10005 (1) 10006 (1) 10007 (1) 10008 (1)",
         " 10009"}},
-      {"wide gap on the last line",
-       {5, 19999},
-       {" 5 (19994) 19999"}},
+      {"wide gap on the last line", {5, 19999}, {" 5 (19994) 19999"}},
   };
   for (const Case &c : cases) {
     std::vector<std::string> want;
@@ -115,9 +113,11 @@ TEST(ReportDeadSpecInMod, FullLinesLoseTheirLastColumnOnTheConsoleOnly) {
   };
   // 1000..1060 by tens then 1070 (1): seven entries of 10 characters and one of 9 fill all 79.
   const std::vector<Case> cases = {
-      {"short full line", {201, 202, 203, 204, 205, 206, 207, 208, 209},
+      {"short full line",
+       {201, 202, 203, 204, 205, 206, 207, 208, 209},
        " 201 (1) 202 (1) 203 (1) 204 (1) 205 (1) 206 (1) 207 (1) 208 (1)"},
-      {"full line of exactly 79", {1000, 1010, 1020, 1030, 1040, 1050, 1060, 1070, 1071},
+      {"full line of exactly 79",
+       {1000, 1010, 1020, 1030, 1040, 1050, 1060, 1070, 1071},
        " 1000 (10) 1010 (10) 1020 (10) 1030 (10) 1040 (10) 1050 (10) 1060 (10) 1070 (1)"},
       {"full line longer than 79",
        {10001, 10002, 10003, 10004, 10005, 10006, 10007, 10008, 10009},
@@ -153,7 +153,8 @@ TEST(DeadSpectraSection, NoZeroCountSpectra) {
   run.finish();
   const Output out = dead_section(*run.state, "\n");
 
-  const std::string banks = bank_lines({{0, 2}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}});
+  const std::string banks =
+      bank_lines({{0, 2}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}});
   const std::string dead_modules =
       " Number of dead modules = 0\n The following modules are dead...\n \n";
   EXPECT_EQ(out.results, "\n" + banks + "\n" + dead_modules);
@@ -187,8 +188,7 @@ TEST(DeadSpectraSection, DeadModulesPartlyDeadBlocksAndAverages) {
   const Output out = dead_section(*run.state, "1\n");
 
   const std::string expected =
-      "\n" +
-      bank_lines({{6, 27}, {2, 3}, {9, 10}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}) + "\n" +
+      "\n" + bank_lines({{6, 27}, {2, 3}, {9, 10}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}) + "\n" +
       " Number of dead modules = 1\n"
       " The following modules are dead...\n"
       " 1E2  \n"
@@ -231,7 +231,8 @@ TEST(DeadSpectraSection, DeadModulesPartlyDeadBlocksAndAverages) {
   EXPECT_EQ(r.modules.dead_list[11], (std::vector<std::int32_t>{300, 300}));
   EXPECT_EQ(r.banks.live_modules[1], 1); // 1E1 only: 1E2 is dead
   // The console shows the same report lines, each before its copy in the results file.
-  EXPECT_NE(out.console.find(" 1E2  \n\n Number of dead spectra in module 1E1 "), std::string::npos);
+  EXPECT_NE(out.console.find(" 1E2  \n\n Number of dead spectra in module 1E1 "),
+            std::string::npos);
   EXPECT_NE(out.console.find(" Bank 8 has average counts per spectrum =          0.0\n"),
             std::string::npos);
 }
@@ -244,15 +245,18 @@ TEST(DeadSpectraSection, AveragesKeepSixtyFourBitTotalsAndSinglePrecision) {
   };
   const std::vector<Case> cases = {
       // 4000000000 overflows 32 bits; the module total must not.
-      {"large total", {2000000000, 2000000000},
+      {"large total",
+       {2000000000, 2000000000},
        " Module 1E1  has   2 spectra and 2000000000.0 counts per spectrum",
        " Bank 1 has average counts per spectrum = 2000000000.0"},
       // 16777217 is not a single-precision value: the average is rounded to 16777216.
-      {"quotient rounded to float", {16777217},
+      {"quotient rounded to float",
+       {16777217},
        " Module 1E1  has   1 spectra and   16777216.0 counts per spectrum",
        " Bank 1 has average counts per spectrum =   16777216.0"},
       // A live module may have negative counts (no division by zero, no crash).
-      {"negative total", {-30, 0, 10},
+      {"negative total",
+       {-30, 0, 10},
        " Module 1E1  has   3 spectra and        -10.0 counts per spectrum",
        " Bank 1 has average counts per spectrum =        -10.0"},
   };
@@ -318,8 +322,9 @@ TEST(DeadSpectraSection, ModulesAbsentFromTheMapAreNotReported) {
             std::string::npos);
   EXPECT_NE(out.results.find(" 1E1  \n"), std::string::npos);
   // Only the two modules with entries get a counts line.
-  EXPECT_NE(out.results.find("\n\n Module 1E1  has   2 spectra and          0.0 counts per spectrum\n"
-                             " Module 1E2  has   2 spectra and          9.0 counts per spectrum\n\n"),
-            std::string::npos)
+  EXPECT_NE(
+      out.results.find("\n\n Module 1E1  has   2 spectra and          0.0 counts per spectrum\n"
+                       " Module 1E2  has   2 spectra and          9.0 counts per spectrum\n\n"),
+      std::string::npos)
       << out.results;
 }

@@ -26,9 +26,9 @@ struct Checked {
     r.map.spectrum[e] = spectrum;
     deconstruct_ndet(code, r.map.bank[e], r.map.side[e], r.map.module[e], r.map.group[e],
                      r.map.element[e]);
-    r.map.in_module[e] = r.map.group[e] < 2 && spectrum >= 1 &&
-                         names_module(r.modules_per_side, r.map.bank[e], r.map.side[e],
-                                      r.map.module[e]);
+    r.map.in_module[e] =
+        r.map.group[e] < 2 && spectrum >= 1 &&
+        names_module(r.modules_per_side, r.map.bank[e], r.map.side[e], r.map.module[e]);
     r.integrals[static_cast<std::size_t>(spectrum)] = integral;
     r.analysed = std::max(r.analysed, spectrum);
   }
@@ -61,9 +61,10 @@ const std::string heading = "\n ** LOW/HIGH SPECTRA SECTION **\n\n";
 std::string limit_lines(const std::vector<std::string> &low_high_fields) {
   std::string out;
   for (int slot = 1; slot <= 8; ++slot)
-    out += " For bank " + std::to_string(slot) + ":  Low spectrum limit = " +
-           low_high_fields[static_cast<std::size_t>(2 * slot - 2)] + "  High spectrum limit = " +
-           low_high_fields[static_cast<std::size_t>(2 * slot - 1)] + "\n";
+    out += " For bank " + std::to_string(slot) +
+           ":  Low spectrum limit = " + low_high_fields[static_cast<std::size_t>(2 * slot - 2)] +
+           "  High spectrum limit = " + low_high_fields[static_cast<std::size_t>(2 * slot - 1)] +
+           "\n";
   return out;
 }
 
@@ -99,19 +100,31 @@ TEST(LowHighModules, FractionsAndStrictComparisons) {
     std::string reported;
   };
   const std::vector<Case> cases = {
-      {"defaults, 0.25 and 1.6 of the bank average", {25, 160, 100, 115}, "\n\n",
+      {"defaults, 0.25 and 1.6 of the bank average",
+       {25, 160, 100, 115},
+       "\n\n",
        " Low module limit =   0.3000  High module limit =   1.5000",
        " Module 3E1  is low with ratio =   0.2500\n"
        " Module 3E2  is high with ratio =   1.6000\n"},
-      {"ratios equal to the fractions", {50, 150, 100, 100}, "0.5\n1.5\n",
-       " Low module limit =   0.5000  High module limit =   1.5000", ""},
-      {"just inside", {50, 150, 100, 100}, "0.5\n1.4999\n",
+      {"ratios equal to the fractions",
+       {50, 150, 100, 100},
+       "0.5\n1.5\n",
+       " Low module limit =   0.5000  High module limit =   1.5000",
+       ""},
+      {"just inside",
+       {50, 150, 100, 100},
+       "0.5\n1.4999\n",
        " Low module limit =   0.5000  High module limit =   1.4999",
        " Module 3E2  is high with ratio =   1.5000\n"},
-      {"dead modules are not searched", {0, 0, 100, 100}, "\n\n",
-       " Low module limit =   0.3000  High module limit =   1.5000", ""},
+      {"dead modules are not searched",
+       {0, 0, 100, 100},
+       "\n\n",
+       " Low module limit =   0.3000  High module limit =   1.5000",
+       ""},
       // With a negative module the bank average is 1/3: 3E2's ratio of 3000 does not fit.
-      {"ratio too wide for its field", {-1000, 1000, 1}, "\n\n",
+      {"ratio too wide for its field",
+       {-1000, 1000, 1},
+       "\n\n",
        " Low module limit =   0.3000  High module limit =   1.5000",
        " Module 3E2  is high with ratio = ********\n"
        " Module 3E3  is high with ratio =   3.0000\n"},
@@ -119,10 +132,11 @@ TEST(LowHighModules, FractionsAndStrictComparisons) {
   for (const Case &c : cases) {
     Checked run = bank_three(c.counts);
     const auto out = run.low_high(c.fractions + "9\n");
-    const std::string want = heading + c.limit_line + "\n" + c.reported + "\n" +
-                             limit_lines(built_in_limits);
+    const std::string want =
+        heading + c.limit_line + "\n" + c.reported + "\n" + limit_lines(built_in_limits);
     EXPECT_EQ(out.results, want) << c.what;
-    EXPECT_EQ(out.console.find(heading + " Searching for low/high modules...\n"
+    EXPECT_EQ(out.console.find(heading +
+                               " Searching for low/high modules...\n"
                                " Search for modules below a given fraction of the average counts\n"
                                " Search for modules above a given fraction of the average counts\n"
                                "\n Give low fraction ("),
@@ -220,8 +234,8 @@ TEST(LowHighSpectra, ReportsFlagsAndEmptyLines) {
                             " Spectrum    10 in module 3E1  is high with ratio =   2.1000\n";
   EXPECT_EQ(out.results, heading + " Low module limit =   0.3000  High module limit =   1.5000\n" +
                              "\n" + limit_lines(limits) + lines);
-  const std::string console_end = limit_lines(limits) +
-                                  " Give number of bank to modify, or 9 to continue (9) > " + lines;
+  const std::string console_end =
+      limit_lines(limits) + " Give number of bank to modify, or 9 to continue (9) > " + lines;
   EXPECT_EQ(out.console.substr(out.console.size() - console_end.size()), console_end);
 
   const std::vector<std::int32_t> want_flags = {0, 1, 1, 0, 0, 0, 0, 1, 1, 0, 1, 1, 1};
@@ -238,10 +252,16 @@ TEST(LowHighSpectra, OutOfRangeValuesFillTheirFields) {
   };
   const std::vector<Case> cases = {
       // 1E1 averages (1000 - 999) / 2 = 0.5: the ratio of spectrum 1 is 2000.
-      {"ratio of 1000 or more", 101000, 1, {1000, -999},
+      {"ratio of 1000 or more",
+       101000,
+       1,
+       {1000, -999},
        " Spectrum     1 in module 1E1  is high with ratio = ********"},
       // A module whose total is 0 although one spectrum has counts: its average is 0.
-      {"zero module average", 101000, 1, {100, -100},
+      {"zero module average",
+       101000,
+       1,
+       {100, -100},
        " Spectrum     1 in module 1E1  is high with ratio = ********"},
   };
   for (const Case &c : cases) {

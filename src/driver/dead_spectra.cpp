@@ -55,9 +55,8 @@ void reportdeadspecinmod(Io &io, const ModuleTables &modules, int index, int iun
   if (index < 1 || index > max_module_indexes)
     return;
   const auto &list = modules.dead_list[static_cast<std::size_t>(index)];
-  const auto count = static_cast<std::size_t>(
-      std::clamp<std::int64_t>(modules.dead[static_cast<std::size_t>(index)], 0,
-                               static_cast<std::int64_t>(list.size())));
+  const auto count = static_cast<std::size_t>(std::clamp<std::int64_t>(
+      modules.dead[static_cast<std::size_t>(index)], 0, static_cast<std::int64_t>(list.size())));
   const auto texts = dead_spectra_texts(std::span(list.data(), count));
   for (std::size_t n = 0; n < texts.size(); ++n) {
     const std::string &text = texts[n];
@@ -93,8 +92,8 @@ bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &sl
   const auto e = static_cast<std::size_t>(i);
   if (run.map.in_module[e] == 0)
     return false;
-  const int idx = module2index(run.modules_per_side, run.map.bank[e], run.map.side[e],
-                               run.map.module[e]);
+  const int idx =
+      module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
   const int sl = nbank18(run.map.bank[e]);
   if (idx < 1 || idx > run.ideal_modules || sl < 1 || sl > bank_slots)
     return false;
@@ -103,7 +102,9 @@ bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &sl
   return true;
 }
 
-int map_entries(const RunState &run) { return std::clamp(run.map.entries, 0, max_spectra); }
+int map_entries(const RunState &run) {
+  return std::clamp(run.map.entries, 0, max_spectra);
+}
 
 void count_totals(RunState &run) {
   for (int i = 1; i <= map_entries(run); ++i) {

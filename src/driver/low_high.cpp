@@ -32,9 +32,9 @@ std::string_view verdict(float ratio, float low, float high) {
 void limit_lines(Io &io, const RunState &run, int unit) {
   for (int slot = 1; slot <= bank_slots; ++slot) {
     const auto b = static_cast<std::size_t>(slot);
-    io.write_line(unit, " For bank " + int_field(slot, 1) + ":  Low spectrum limit = " +
-                            fixed_field(run.low_limit[b], 9, 4) + "  High spectrum limit = " +
-                            fixed_field(run.high_limit[b], 9, 4));
+    io.write_line(unit, " For bank " + int_field(slot, 1) +
+                            ":  Low spectrum limit = " + fixed_field(run.low_limit[b], 9, 4) +
+                            "  High spectrum limit = " + fixed_field(run.high_limit[b], 9, 4));
   }
 }
 
@@ -76,8 +76,8 @@ void spectrum_search(Io &io, RunState &run) {
     const std::int32_t counts = integral_of(run, s);
     if (counts <= 0 || run.map.in_module[e] == 0)
       continue;
-    const int idx = module2index(run.modules_per_side, run.map.bank[e], run.map.side[e],
-                                 run.map.module[e]);
+    const int idx =
+        module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
     const int slot = nbank18(run.map.bank[e]);
     if (idx < 1 || idx > run.ideal_modules || slot < 1 || slot > bank_slots)
       continue;
