@@ -82,21 +82,23 @@ TEST(DetectorNumbering, IndexesAndModulesAreInverse) {
   EXPECT_EQ(labels.size(), 98u); // every module has its own label
 }
 
-TEST(DetectorNumbering, ModulesOfEachBank) {
-  // Banks 1..7: sides East and West, modules 1..modules per side; bank 0: sides 0..3.
-  for (int bank = -1; bank <= 10; ++bank)
-    for (int side = -1; side <= 4; ++side)
-      for (int module = -1; module <= 20; ++module) {
-        bool expected = false;
-        if (bank == 0)
-          expected = side >= 0 && side <= 3;
-        else if (bank >= 1 && bank <= 7)
-          expected = (side == 0 || side == 1) && module >= 1 &&
-                     module <= t[static_cast<std::size_t>(bank - 1)];
-        EXPECT_EQ(names_module(t, bank, side, module), expected)
-            << bank << ' ' << side << ' ' << module;
-        if (!expected && bank != 8) {
-          EXPECT_EQ(module2index(t, bank, side, module), 0) << bank << ' ' << side << ' ' << module;
+TEST(DetectorNumbering, ModuleIndexIsZeroOrTheModulesOwn) {
+  // Whatever it is given, a module index is 0 (no module) or one that leads back to the same
+  // bank, side and module (bank 8 is held as 0, and its module number is not part of it).
+  for (int bank = -9; bank <= 17; ++bank)
+    for (int side = -1; side <= 9; ++side)
+      for (int module = -1; module <= 19; ++module) {
+        const int index = module2index(t, bank, side, module);
+        if (index == 0)
+          continue;
+        ASSERT_GE(index, 1);
+        ASSERT_LE(index, 98);
+        int b = -1, s = -1, m = -1;
+        index2module(t, index, b, s, m);
+        const int held = bank == 8 ? 0 : bank;
+        EXPECT_EQ(std::tie(b, s), std::tie(held, side)) << bank << ' ' << side << ' ' << module;
+        if (held != 0) {
+          EXPECT_EQ(m, module) << bank << ' ' << side << ' ' << module;
         }
       }
 }
