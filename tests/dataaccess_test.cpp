@@ -375,8 +375,11 @@ TEST(SessionMisuse, EveryWrongCallThrows) {
 }
 
 TEST(Session, PaddedRelativeNameIsResolvedAndNothingFetchedIsFine) {
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(data_dir);
+  struct InDataDir { // back to the first folder however the test ends
+    std::filesystem::path before = std::filesystem::current_path();
+    InDataDir() { std::filesystem::current_path(data_dir); }
+    ~InDataDir() { std::filesystem::current_path(before); }
+  } in_data_dir;
   Session session;
   session.mf_activate_session("MORLA", 0, 0);
   std::string padded = "old_signal_comma.nxs";
@@ -401,7 +404,6 @@ TEST(Session, PaddedRelativeNameIsResolvedAndNothingFetchedIsFine) {
               "** ERROR in run file " + (std::filesystem::path(data_dir) / "absent.RAW").string() +
                   " : file not found");
   }
-  std::filesystem::current_path(cwd);
 }
 
 // Spectra may be fetched in any order and in part: each comes from its own block.

@@ -263,7 +263,12 @@ void RunFile::State::open() {
   if (is_hdf5 == 0) {
     fail("not an HDF5 (NeXus) file");
   }
-  file.reset(checked(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), "cannot open the file"));
+  h5::PropList fapl(checked(H5Pcreate(H5P_FILE_ACCESS), "cannot open the file"));
+#if H5_VERSION_GE(1, 10, 7)
+  // Reading needs no lock, and locks fail on some network and read-only file systems.
+  checked(H5Pset_file_locking(fapl.get(), false, true), "cannot open the file");
+#endif
+  file.reset(checked(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()), "cannot open the file"));
 
   h5::Group root(checked(H5Gopen2(file.get(), "/", H5P_DEFAULT), "cannot open the root group"));
   std::string entry_path;
