@@ -29,8 +29,8 @@ struct SpectraTables {
 };
 
 // Reads the spectra file into `tables` from entry 1. With open_flag 1 the file is `in`, already
-// open, and `name` is its name for the messages; with any other value the user is asked for the
-// file's name (default "spectra.dat"), which is checked and opened here, and `in` is not used.
+// open, and `name` is its name for the messages; with any other value (or no stream) the user
+// is asked for the file's name (default "spectra.dat"), which is checked and opened here.
 // On return `entries` holds the entries read, `specified` the count of the file's second line
 // and `largest` the largest spectrum number (0 when none is above 0); the number of entries
 // read and the largest spectrum number are reported on the console. A code read without its
