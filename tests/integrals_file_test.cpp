@@ -35,12 +35,14 @@ TEST(ReadIntegralsFile, ByPositionOrReadError) {
       {"slash keeps the integral", "2\n1 /\n2 50\n", std::vector<std::int32_t>{0, 50}},
       {"count 0", " 0\n", std::vector<std::int32_t>{}},
       {"count 0 and more lines", "0\n1 5\n", std::vector<std::int32_t>{}},
-      {"largest count", "20000\n" + [] {
-         std::string s;
-         for (int k = 1; k <= 20000; ++k)
-           s += " " + std::to_string(k) + " " + std::to_string(k % 3) + "\n";
-         return s;
-       }(),
+      {"largest count",
+       "20000\n" +
+           [] {
+             std::string s;
+             for (int k = 1; k <= 20000; ++k)
+               s += " " + std::to_string(k) + " " + std::to_string(k % 3) + "\n";
+             return s;
+           }(),
        std::nullopt /* checked below */},
       {"count larger than the lines", "3\n1 5\n2 6\n", std::nullopt},
       {"end of file between the two values", "2\n1 5\n2\n", std::nullopt},
@@ -96,7 +98,8 @@ TEST(ReadIntegralsFile, MissingFileEndsTheProgramBeforeReading) {
   ConsoleFixture f("\n");
   auto run = std::make_unique<RunState>();
   EXPECT_THROW(read_integrals_file(f.io, *run), ProgramStop);
-  EXPECT_EQ(f.text(), " Give input file name (bantrisk.ans) >  Failure locating file bantrisk.ans\n");
+  EXPECT_EQ(f.text(),
+            " Give input file name (bantrisk.ans) >  Failure locating file bantrisk.ans\n");
 }
 
 TEST(ReadIntegralsFile, OpensByTheFullNameInADeepFolder) {

@@ -41,28 +41,44 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 INSTANTIATE_TEST_SUITE_P(
     Rules, IntegSpec,
     ::testing::Values(
-        IntegCase{"terms 1 (1.4), 3 (2.5), 1 (1.0)", {0, 1, 2, 4}, {1.4, 2.5, 0.5}, 5, false, false},
+        IntegCase{
+            "terms 1 (1.4), 3 (2.5), 1 (1.0)", {0, 1, 2, 4}, {1.4, 2.5, 0.5}, 5, false, false},
         IntegCase{"0.48 rounds to 0", {0, 2}, {0.24}, 0, false, false},
         IntegCase{"-1.5 and 1.5 cancel to 0", {0, 1, 2}, {-1.5, 1.5}, 0, false, false},
-        IntegCase{"halves away from zero", {0, 1, 2, 3, 4}, {0.5, 0.5, -0.5, -0.5}, 0, false, false},
+        IntegCase{
+            "halves away from zero", {0, 1, 2, 3, 4}, {0.5, 0.5, -0.5, -0.5}, 0, false, false},
         IntegCase{"-2.5 gives -3", {0, 1}, {-2.5}, -3, false, false},
         IntegCase{"2.5 gives 3", {10, 11}, {2.5}, 3, false, false},
-        IntegCase{"each channel rounded, not the sum", {0, 1, 2, 3}, {0.4, 0.4, 0.4}, 0, false, false},
+        IntegCase{
+            "each channel rounded, not the sum", {0, 1, 2, 3}, {0.4, 0.4, 0.4}, 0, false, false},
         // The single-precision width (1000.31) times 82.25 is 82275.4973, which rounds to the
         // single value 82275.5 and so to 82276; the double width (1000.30997) would give
         // 82275.4953, single 82275.492, and so 82275.
-        IntegCase{"width taken in single precision", {0.1f, 1000.40997f}, {82.25}, 82276, false,
+        IntegCase{
+            "width taken in single precision", {0.1f, 1000.40997f}, {82.25}, 82276, false, false},
+        IntegCase{"product rounded to single before the whole number",
+                  {0, 1},
+                  {2.49999999999},
+                  3,
+                  false,
                   false},
-        IntegCase{"product rounded to single before the whole number", {0, 1}, {2.49999999999},
-                  3, false, false},
         IntegCase{"negative total", {0, 1, 3}, {-100.0, -0.75}, -102, false, false},
-        IntegCase{"largest 32-bit total", {0, 1, 2}, {2147483520.0, 127.0}, int32_max, false, false},
-        IntegCase{"total above 32 bits clamped", {0, 1, 2}, {2147483520.0, 128.0}, int32_max, true,
+        IntegCase{
+            "largest 32-bit total", {0, 1, 2}, {2147483520.0, 127.0}, int32_max, false, false},
+        IntegCase{"total above 32 bits clamped",
+                  {0, 1, 2},
+                  {2147483520.0, 128.0},
+                  int32_max,
+                  true,
                   false},
         IntegCase{"total below 32 bits clamped", {0, 1}, {-3e9}, int32_min, true, false},
         IntegCase{"channel beyond single precision", {0, 1}, {1e300}, int32_max, true, false},
-        IntegCase{"channel beyond 64 bits then cancelled is still limited", {0, 1, 2}, {1e30, -1.0},
-                  int32_max, true, false},
+        IntegCase{"channel beyond 64 bits then cancelled is still limited",
+                  {0, 1, 2},
+                  {1e30, -1.0},
+                  int32_max,
+                  true,
+                  false},
         IntegCase{"infinite value", {0, 1, 2}, {inf, 1.0}, int32_max, true, false},
         IntegCase{"minus infinite value", {0, 1}, {-inf}, int32_min, true, false},
         IntegCase{"NaN counted as 0", {0, 1, 2}, {nan, 7.0}, 7, false, true}));

@@ -16,7 +16,9 @@ using namespace bantrisk::testing;
 
 namespace {
 
-std::string padded(const std::string &s) { return s + std::string(80 - s.size(), ' '); }
+std::string padded(const std::string &s) {
+  return s + std::string(80 - s.size(), ' ');
+}
 
 const std::string default_line =
     " Default specification of directory where .RAW files are stored: ";
@@ -36,8 +38,8 @@ TEST(GetInstname3, EachDefaultFlag) {
       {1, "KRV", "\n", " Give 3 letter instrument name (KRV) > ", "KRV", 1},
       {1, "ABC", "XY\n", " Give 3 letter instrument name (ABC) > ", "XY ", 1},
       {3, "ABC", "\n", " Give 3 letter instrument name (KRV) > ", "KRV", 3},
-      {0, "ABC", "\nKRVX\n",
-       " Give 3 letter instrument name >  Give 3 letter instrument name > ", "KRV", 0},
+      {0, "ABC", "\nKRVX\n", " Give 3 letter instrument name >  Give 3 letter instrument name > ",
+       "KRV", 0},
       {2, "ABC", "\nZZZ\n",
        " ** WARNING in get_instname3: unexpected value idef = 2\n idef=0 will be assumed\n"
        " Give 3 letter instrument name >  Give 3 letter instrument name > ",
@@ -94,7 +96,8 @@ TEST(GetRawDir, DefaultFromTheEnvironmentOrTyped) {
     EXPECT_EQ(length, c.length) << c.what;
     const std::string out = f.text();
     EXPECT_EQ(out.rfind(default_line + c.env.value_or("") + "\n" + dir_prompt, 0), 0u)
-        << c.what << "\n" << out;
+        << c.what << "\n"
+        << out;
     std::size_t errors = 0;
     for (std::size_t p = out.find(" ** ERROR"); p != std::string::npos;
          p = out.find(" ** ERROR", p + 1))
@@ -163,9 +166,9 @@ TEST_F(LocateRawFile, AsksUntilExtensionAndRunNumberFit) {
   const std::string out = f.text();
 
   const std::string ext = " Give extension for raw data file ";
-  const std::string expected_dialogue =
-      " Give 3 letter instrument name (KRV) > " + default_line + data_dir + "\n" + dir_prompt +
-      ext + "(RAW) > " + ext + "(RA) > " + ext + "(RA) > " + " Give run number > ";
+  const std::string expected_dialogue = " Give 3 letter instrument name (KRV) > " + default_line +
+                                        data_dir + "\n" + dir_prompt + ext + "(RAW) > " + ext +
+                                        "(RA) > " + ext + "(RA) > " + " Give run number > ";
   EXPECT_EQ(out.rfind(expected_dialogue, 0), 0u) << out;
   // -1 and 100000 are refused with a message; the empty answer is asked again silently.
   std::size_t questions = 0;

@@ -57,7 +57,8 @@ TEST(ZeroCountReport, NoZeroSpectra) {
   const Report r = report_of(*run);
   EXPECT_EQ(r.console, " Number of spectra with zero counts = 0\n" + following);
   EXPECT_EQ(r.results, " Number of spectra with zero counts =            0\n"
-                       " /data/KRV01234.RAW" + std::string(79 - 18, ' ') + "\n" + heading);
+                       " /data/KRV01234.RAW" +
+                           std::string(79 - 18, ' ') + "\n" + heading);
   EXPECT_EQ(run->zero_count, 0);
 }
 
@@ -75,7 +76,8 @@ TEST(ZeroCountReport, RowsOfTenThenShortRowConsoleFirst) {
   const std::string row1 = "      3    10    17    20    30    40    50    60    70    80\n";
   const std::string row2 = "     90   100   110   120   130   140   150   160   170   180\n";
   const std::string row3 = "    190   200   250\n";
-  EXPECT_EQ(r.console, " Number of spectra with zero counts = 23\n" + following + row1 + row2 + row3);
+  EXPECT_EQ(r.console,
+            " Number of spectra with zero counts = 23\n" + following + row1 + row2 + row3);
   EXPECT_EQ(r.results, " Number of spectra with zero counts =           23\n " +
                            std::string(79, ' ') + "\n" + heading + row1 + row2 + row3);
   EXPECT_EQ(run->zero_count, 23);
@@ -106,8 +108,7 @@ TEST(ZeroCountReport, OnlyAnalysedSpectraNegativesAndLongNames) {
   run->integrals[3] = -5;
   run->full_input_name = "/" + std::string(90, 'p') + "/bantrisk.ans"; // longer than 80
   const Report r = report_of(*run);
-  EXPECT_EQ(r.console, " Number of spectra with zero counts = 1\n" + following +
-                           "      2\n");
+  EXPECT_EQ(r.console, " Number of spectra with zero counts = 1\n" + following + "      2\n");
   EXPECT_NE(r.results.find("\n /" + std::string(78, 'p') + "\n"), std::string::npos) << r.results;
 }
 
@@ -144,7 +145,8 @@ TEST(IntegrationLoop, NoSpectraNoFetch) {
   run->channels = 0;
   run->analysed = 0;
   int calls = 0;
-  integrate_spectra(f.io, *run, [&](std::int32_t, std::span<float>, std::span<double>) { ++calls; });
+  integrate_spectra(f.io, *run,
+                    [&](std::int32_t, std::span<float>, std::span<double>) { ++calls; });
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(f.text(), "");
 }
@@ -215,14 +217,17 @@ TEST(IntegrateRawFile, ReadsEverySpectrumOfARun) {
   EXPECT_EQ(run->spectra, n);
   EXPECT_EQ(run->analysed, n);
   const std::string out = f.text();
-  const std::string sizes = " Number of spectra = " + std::to_string(n) + "\n Number of time channels = ";
+  const std::string sizes =
+      " Number of spectra = " + std::to_string(n) + "\n Number of time channels = ";
   EXPECT_EQ(out.rfind(sizes, 0), 0u) << out;
-  EXPECT_NE(out.find("\n ** DEAD SPECTRA SECTION **\n Please wait...\n Integrating spectrum 100 from a total " +
+  EXPECT_NE(out.find("\n ** DEAD SPECTRA SECTION **\n Please wait...\n Integrating spectrum 100 "
+                     "from a total " +
                      std::to_string(n) + "\n"),
             std::string::npos)
       << out;
   for (std::int32_t s = 1; s <= n; ++s)
-    EXPECT_EQ(run->integrals[static_cast<std::size_t>(s)], expected[static_cast<std::size_t>(s - 1)])
+    EXPECT_EQ(run->integrals[static_cast<std::size_t>(s)],
+              expected[static_cast<std::size_t>(s - 1)])
         << s;
 
   // A maximum above the run's spectra: reported once, the whole run integrated.

@@ -54,8 +54,8 @@ void read_integrals_file(Io &io, RunState &run) {
   // Opened by its complete full name, which may be longer than the 80 characters shown.
   std::ifstream in{std::string(trimmed(run.full_input_name))};
   if (!in) {
-    con.write_line(free_format({"** ERROR: cannot open file for reading: ",
-                                trimmed(run.full_input_name)}));
+    con.write_line(
+        free_format({"** ERROR: cannot open file for reading: ", trimmed(run.full_input_name)}));
     throw ProgramStop{1};
   }
   std::int32_t n = 0;
@@ -91,8 +91,8 @@ void save_integrals(Io &io, RunState &run) {
   if (!io.close(integrals_unit))
     return; // the failure is reported; the earlier file, if any, is kept
 
-  con.write_line(free_format(
-      {"Spectrum integrals written to file: ", first_chars(run.integrals_name, 35)}));
+  con.write_line(
+      free_format({"Spectrum integrals written to file: ", first_chars(run.integrals_name, 35)}));
   con.write_line(free_format({}));
 }
 

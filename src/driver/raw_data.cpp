@@ -66,10 +66,9 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch) {
       con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
                                   " has channels that are not numbers; they are counted as 0"}));
     if (notes.clamped)
-      con.write_line(free_format(
-          {"** WARNING: total counts of spectrum ", exact_int(s),
-           " lie beyond the range of whole numbers; limited to ",
-           exact_int(run.integrals[static_cast<std::size_t>(s)])}));
+      con.write_line(free_format({"** WARNING: total counts of spectrum ", exact_int(s),
+                                  " lie beyond the range of whole numbers; limited to ",
+                                  exact_int(run.integrals[static_cast<std::size_t>(s)])}));
   }
 }
 
@@ -79,14 +78,13 @@ namespace {
 void check_run_sizes(Console &con, const RunState &run) {
   if (run.spectra < 0 || run.spectra > max_spectra) {
     con.write_line(free_format({"** ERROR: the run has ", exact_int(run.spectra),
-                                " spectra; at most ", exact_int(max_spectra),
-                                " can be checked"}));
+                                " spectra; at most ", exact_int(max_spectra), " can be checked"}));
     throw ProgramStop{1};
   }
   if (run.channels < 0 || run.channels > max_channel_values - 1) {
-    con.write_line(free_format({"** ERROR: the run has ", exact_int(run.channels),
-                                " time channels; at most ", exact_int(max_channel_values - 1),
-                                " can be integrated"}));
+    con.write_line(
+        free_format({"** ERROR: the run has ", exact_int(run.channels), " time channels; at most ",
+                     exact_int(max_channel_values - 1), " can be integrated"}));
     throw ProgramStop{1};
   }
 }

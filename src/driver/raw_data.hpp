@@ -11,8 +11,8 @@ class Io;
 struct RunState;
 
 // Fills the channel boundaries (channels + 1) and channel values of spectrum s.
-using SpectrumFetch = std::function<void(std::int32_t s, std::span<float> boundaries,
-                                         std::span<double> values)>;
+using SpectrumFetch =
+    std::function<void(std::int32_t s, std::span<float> boundaries, std::span<double> values)>;
 
 // Integrates spectra 1..run.analysed into run.integrals, one spectrum at a time through one
 // pair of buffers, with a progress line every 100 spectra and a warning for each spectrum whose

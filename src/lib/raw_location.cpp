@@ -51,10 +51,10 @@ void getrawdir(Io &io, std::string_view instrument, std::string &directory, int 
     const int candidate_length = typed ? a.length : value_length;
     if (candidate_length > max_raw_directory_length) {
       // The raw file name would not hold the instrument, run number and extension after it.
-      con.write_line(free_format({"** ERROR: directory of ", exact_int(candidate_length),
-                                  " characters is too long: at most ",
-                                  exact_int(max_raw_directory_length),
-                                  " fit in the raw file name"}));
+      con.write_line(
+          free_format({"** ERROR: directory of ", exact_int(candidate_length),
+                       " characters is too long: at most ", exact_int(max_raw_directory_length),
+                       " fit in the raw file name"}));
       continue;
     }
     directory = fixed_text(typed ? std::string_view(a.text) : std::string_view(value), name_length);
