@@ -55,7 +55,7 @@ void write_mask_file(Io &io, RunState &run) {
   for (std::int32_t s = 1; s <= last; ++s) {
     const bool masked =
         integral_of(run, s) == 0 || (option == 2 && run.flags[static_cast<std::size_t>(s)] == 0);
-    io.write_line(mask_unit, " " + int_field(s, 7) + " " + int_field(masked ? -3 : 0, 3));
+    io.write_line(mask_unit, concat({" ", int_field(s, 7), " ", int_field(masked ? -3 : 0, 3)}));
   }
   io.close(mask_unit);
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "lib/fields.hpp"
+#include "lib/text.hpp"
 
 namespace bantrisk {
 
@@ -33,7 +34,7 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string &path, in
   }
   const fs::path target(path);
   fs::path temp_name = target;
-  temp_name.replace_filename("." + target.filename().string() + ".XXXXXX");
+  temp_name.replace_filename(concat({".", target.filename().string(), ".XXXXXX"}));
   std::string temp = temp_name.string();
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) {

@@ -4,6 +4,7 @@
 
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
+#include "lib/text.hpp"
 
 namespace bantrisk {
 
@@ -17,19 +18,18 @@ int len_string(std::string_view s) {
 }
 
 void pr_int(Console &con, std::string_view text, std::int32_t ival) {
-  con.write_line(" " + std::string(text) + exact_int(ival));
+  con.write_line(concat({" ", text, exact_int(ival)}));
 }
 
 void pr_int_2(Console &con, std::string_view text1, std::int32_t ival1, std::string_view text2,
               std::int32_t ival2) {
-  con.write_line(" " + std::string(text1) + exact_int(ival1) + std::string(text2) +
-                 exact_int(ival2));
+  con.write_line(concat({" ", text1, exact_int(ival1), text2, exact_int(ival2)}));
 }
 
 void pr_int_3(Io &io, std::string_view text1, std::int32_t ival1, std::string_view text2,
               std::int32_t ival2, std::string_view text3, std::int32_t ival3, int iunit) {
-  io.write_line(iunit, " " + std::string(text1) + exact_int(ival1) + std::string(text2) +
-                           exact_int(ival2) + std::string(text3) + exact_int(ival3));
+  io.write_line(iunit, concat({" ", text1, exact_int(ival1), text2, exact_int(ival2), text3,
+                               exact_int(ival3)}));
 }
 
 } // namespace bantrisk

@@ -10,6 +10,17 @@ std::string fixed_text(std::string_view s, std::size_t n) {
   return out;
 }
 
+std::string concat(std::initializer_list<std::string_view> pieces) {
+  std::size_t size = 0;
+  for (const auto piece : pieces)
+    size += piece.size();
+  std::string out;
+  out.reserve(size);
+  for (const auto piece : pieces)
+    out += piece;
+  return out;
+}
+
 std::string_view trimmed(std::string_view s) {
   return s.substr(0, static_cast<std::size_t>(len_string(s)));
 }

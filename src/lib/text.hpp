@@ -1,6 +1,7 @@
 #pragma once
 // Fixed-length texts. File names, directories and file lines are held as blank-padded texts of
 // a fixed length; these helpers build and cut them so each rule is one call.
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,9 @@ std::string fixed_text(std::string_view s, std::size_t n);
 
 // The first `n` characters of `s`, padded with blanks when `s` is shorter.
 inline std::string first_chars(std::string_view s, std::size_t n) { return fixed_text(s, n); }
+
+// The pieces joined into one text.
+std::string concat(std::initializer_list<std::string_view> pieces);
 
 // `s` without its trailing blanks and tabs (the part that LEN_STRING measures).
 std::string_view trimmed(std::string_view s);
