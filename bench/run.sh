@@ -22,9 +22,11 @@ build=$top/build-bench
 work=$top/scratch/bench
 python=/usr/bin/python3
 
-if [ ! -x /usr/bin/time ]; then
-  apt-get install -y time >/dev/null
-fi
+# /usr/bin/time for peak memory, h5py and numpy for the baseline.
+for p in time python3-h5py python3-numpy; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null; }
+done
 
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBANTRISK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target bantrisk bantrisk-mkrun bantrisk-bench-layer >/dev/null
