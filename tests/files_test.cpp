@@ -152,3 +152,36 @@ TEST(OpenNewFile, MissingFolderGivesTheErrorReport) {
   f.io.write_line(12, "dropped"); // an unconnected destination drops its lines
   EXPECT_FALSE(std::filesystem::exists("nofolder"));
 }
+
+TEST(OpenNewFile, LinksDevicesAndPermissions) {
+  ScratchDir dir;
+  namespace fs = std::filesystem;
+  // A link to an earlier file: the file it names is replaced and the link stays a link.
+  fs::create_directory("real");
+  write_file("real/out.dat", "old\n");
+  fs::create_symlink("real/out.dat", "link.dat");
+  fs::permissions("real/out.dat", fs::perms::owner_read | fs::perms::owner_write);
+  {
+    ConsoleFixture f;
+    int ierr = -1;
+    open_new_file(f.io, fixed_text("link.dat", 80), 10, 0, ierr, 1, 0, 0);
+    ASSERT_EQ(ierr, 0);
+    f.io.write_line(10, " new");
+    EXPECT_TRUE(f.io.close(10));
+  }
+  EXPECT_TRUE(fs::is_symlink("link.dat"));
+  EXPECT_EQ(read_file("real/out.dat"), " new\n");
+  EXPECT_EQ(fs::status("real/out.dat").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write); // the earlier file's permissions
+
+  // A device is written to, never replaced.
+  {
+    ConsoleFixture f;
+    int ierr = -1;
+    open_new_file(f.io, fixed_text("/dev/null", 80), 11, 0, ierr, 1, 0, 0);
+    ASSERT_EQ(ierr, 0);
+    f.io.write_line(11, " discarded");
+    EXPECT_TRUE(f.io.close(11));
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}

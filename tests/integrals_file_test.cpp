@@ -47,7 +47,6 @@ TEST(ReadIntegralsFile, ByPositionOrReadError) {
       {"count larger than the lines", "3\n1 5\n2 6\n", std::nullopt},
       {"end of file between the two values", "2\n1 5\n2\n", std::nullopt},
       {"count above the tables", "20001\n", std::nullopt},
-      {"negative count", "-1\n", std::nullopt},
       {"count not a number", "three\n", std::nullopt},
       {"count with a point", "3.0\n", std::nullopt},
       {"integral not a number", "2\n1 x\n2 3\n", std::nullopt},
@@ -78,6 +77,19 @@ TEST(ReadIntegralsFile, ByPositionOrReadError) {
       EXPECT_EQ(out.substr(out.size() - read_error.size()), read_error) << c.what << "\n" << out;
     }
   }
+}
+
+TEST(ReadIntegralsFile, NegativeCountReadsNothing) {
+  // The count is taken as it stands: nothing follows it, and the run later fails the
+  // spectrum-count check of the detector map.
+  ScratchDir dir;
+  write_file(dir.path() / "bantrisk.ans", " -2\n 1 5\n");
+  ConsoleFixture f("\n");
+  auto run = std::make_unique<RunState>();
+  ASSERT_NO_THROW(read_integrals_file(f.io, *run)) << f.text();
+  EXPECT_EQ(run->spectra, -2);
+  EXPECT_EQ(run->analysed, -2);
+  EXPECT_EQ(run->integrals[1], 0);
 }
 
 TEST(ReadIntegralsFile, QuestionAndFileFound) {

@@ -21,6 +21,12 @@ namespace {
 
 enum class Field { nsp1, ntc1, data };
 
+// Without trailing blanks (and NULs): the name of a file as the existence check sees it.
+std::string_view trim_trailing(std::string_view s) {
+  const auto last = s.find_last_not_of(std::string_view(" \0", 2));
+  return last == std::string_view::npos ? std::string_view{} : s.substr(0, last + 1);
+}
+
 std::string_view trim(std::string_view s) {
   const auto last = s.find_last_not_of(std::string_view(" \0", 2));
   if (last == std::string_view::npos) {
@@ -104,7 +110,7 @@ void Session::mf_select_source(std::string_view file) {
   }
   impl_->run.reset();
   impl_->handles.clear();
-  const std::string_view name = trim(file);
+  const std::string_view name = trim_trailing(file);
   if (name.empty()) {
     impl_->fail("no run file name given");
   }

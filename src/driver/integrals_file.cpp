@@ -23,13 +23,13 @@ namespace {
 constexpr std::string_view default_integrals_name = "bantrisk.ans";
 
 // Reads the count and the integrals; false on a missing or bad value, an early end of file, or
-// a count that the tables cannot hold.
+// a count that the tables cannot hold. A count of 0 or less reads nothing more.
 bool read_integrals(std::istream &in, RunState &run, std::int32_t &count) {
   std::int32_t n = 0;
   const std::array<FreeTarget, 1> count_target{&n};
   if (read_free(in, count_target) != ReadStatus::ok)
     return false;
-  if (n < 0 || n > max_spectra)
+  if (n > max_spectra)
     return false;
   for (std::int32_t i = 1; i <= n; ++i) {
     std::int32_t ignored = 0;

@@ -17,12 +17,8 @@ void Console::write_prompt(std::string_view text) {
 
 Answer Console::read_answer() {
   std::string line;
-  if (!std::getline(in_, line)) {
-    // A question waiting at end of input: the prompt is left without its line end.
-    out_ << '\n';
-    out_.flush();
+  if (!std::getline(in_, line))
     throw EndOfInput();
-  }
   if (!line.empty() && line.back() == '\r')
     line.pop_back();
   Answer answer;

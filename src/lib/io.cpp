@@ -28,28 +28,57 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string &path, in
     error = ENOENT;
     return nullptr;
   }
-  if (fs::is_directory(path, ec)) {
+  fs::path target(path);
+  // A link is followed: the file it names is the one replaced, and the link stays.
+  if (fs::is_symlink(fs::symlink_status(target, ec))) {
+    const fs::path resolved = fs::weakly_canonical(target, ec);
+    if (!ec)
+      target = resolved;
+  }
+  const auto status = fs::status(target, ec);
+  if (fs::is_directory(status)) {
     error = EISDIR;
     return nullptr;
   }
-  const fs::path target(path);
-  fs::path temp_name = target;
-  temp_name.replace_filename(concat({".", target.filename().string(), ".XXXXXX"}));
-  std::string temp = temp_name.string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
+  const bool exists = fs::exists(status);
+
+  std::unique_ptr<ReplacingFile> file;
+  if (exists && !fs::is_regular_file(status)) {
+    // A device or a pipe is written to directly; it cannot be replaced.
+    file.reset(new ReplacingFile(target.string(), ""));
+  } else {
+    fs::path temp_name = target;
+    temp_name.replace_filename(concat({".", target.filename().string(), ".XXXXXX"}));
+    std::string temp = temp_name.string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd >= 0) {
+      ::close(fd);
+      // mkstemp makes the file private: give it the earlier file's permissions, or the usual
+      // ones for a new file.
+      mode_t mode = 0;
+      if (exists) {
+        mode = static_cast<mode_t>(status.permissions() & fs::perms::all);
+      } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+      }
+      ::chmod(temp.c_str(), mode);
+      file.reset(new ReplacingFile(target.string(), temp));
+    } else if (exists && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+      // The folder takes no new file but the earlier file may be writable: write it in place.
+      file.reset(new ReplacingFile(target.string(), ""));
+    } else {
+      error = errno;
+      return nullptr;
+    }
   }
-  ::close(fd);
-  // mkstemp makes the file private; a replaced output file gets the usual permissions.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::chmod(temp.c_str(), 0666 & ~mask);
-  std::unique_ptr<ReplacingFile> file(new ReplacingFile(path, temp));
-  file->out_.open(temp, std::ios::out | std::ios::trunc);
+  file->out_.open(file->writing(), std::ios::out | std::ios::trunc);
   if (!file->out_) {
-    error = EIO;
+    error = errno != 0 ? errno : EIO;
+    file->done_ = true; // nothing to put in place
+    if (!file->temp_.empty())
+      std::remove(file->temp_.c_str());
     return nullptr;
   }
   return file;
@@ -58,7 +87,8 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string &path, in
 ReplacingFile::~ReplacingFile() {
   if (!done_) {
     out_.close();
-    std::remove(temp_.c_str());
+    if (!temp_.empty())
+      std::remove(temp_.c_str());
   }
 }
 
@@ -71,6 +101,8 @@ bool ReplacingFile::commit() {
   out_.flush();
   const bool written = static_cast<bool>(out_);
   out_.close();
+  if (temp_.empty())
+    return written; // written in place
   if (!written || std::rename(temp_.c_str(), path_.c_str()) != 0) {
     std::remove(temp_.c_str());
     return false;

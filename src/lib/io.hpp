@@ -16,6 +16,8 @@ namespace bantrisk {
 // An output file that replaces an earlier file of its name only when it is complete: the lines
 // go to a temporary file in the same folder, which commit() renames over the final name.
 // Destroyed without commit(), the temporary file is removed and any earlier file stays.
+// A link is followed to the file it names. A device or pipe, or an earlier file in a folder
+// that takes no new file, is written in place instead.
 class ReplacingFile {
 public:
   // Creates the temporary file; on failure returns nullptr and sets `error` (an errno value).
@@ -30,7 +32,9 @@ public:
   const std::string &path() const { return path_; }
 
 private:
-  ReplacingFile(std::string path, std::string temp) : path_(std::move(path)), temp_(std::move(temp)) {}
+  ReplacingFile(std::string path, std::string temp)
+      : path_(std::move(path)), temp_(std::move(temp)) {}
+  const std::string &writing() const { return temp_.empty() ? path_ : temp_; }
   std::string path_;
   std::string temp_;
   std::ofstream out_;
