@@ -8,6 +8,7 @@
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "driver_harness.hpp"
+#include "map_builder.hpp"
 #include "lib/detector_numbering.hpp"
 
 using namespace bantrisk;
@@ -15,45 +16,14 @@ using namespace bantrisk::testing;
 
 namespace {
 
-// A detector map filled entry by entry, as the loader leaves it, with the integrals and the
-// zero-count list of spectra 1..analysed.
-struct MapRun {
-  std::unique_ptr<RunState> state = std::make_unique<RunState>();
-
-  void add(std::int32_t code, std::int32_t spectrum, std::int32_t integral) {
-    RunState &r = *state;
-    const auto e = static_cast<std::size_t>(++r.map.entries);
-    r.map.code[e] = code;
-    r.map.spectrum[e] = spectrum;
-    deconstruct_ndet(code, r.map.bank[e], r.map.side[e], r.map.module[e], r.map.group[e],
-                     r.map.element[e]);
-    r.map.in_module[e] =
-        r.map.group[e] < 2 && spectrum >= 1 &&
-        names_module(r.modules_per_side, r.map.bank[e], r.map.side[e], r.map.module[e]);
-    r.integrals[static_cast<std::size_t>(spectrum)] = integral;
-    r.analysed = std::max(r.analysed, spectrum);
-  }
-  void finish() {
-    RunState &r = *state;
-    r.zero_count = 0;
-    for (std::int32_t s = 1; s <= r.analysed; ++s)
-      if (r.integrals[static_cast<std::size_t>(s)] == 0)
-        r.zero_list[static_cast<std::size_t>(++r.zero_count)] = s;
-  }
+struct MapRun : MapBuilder {
+  void finish() { list_zero_counts(); }
 };
 
-struct Output {
-  std::string console, results;
-};
+using Output = SectionOutput;
 
 Output dead_section(RunState &run, const std::string &answers) {
-  ScratchDir dir;
-  ConsoleFixture fx(answers);
-  int error = 0;
-  fx.io.connect(results_unit, ReplacingFile::create("results.txt", error));
-  dead_spectra_section(fx.io, run);
-  fx.io.close(results_unit);
-  return {fx.text(), read_file(dir.path() / "results.txt")};
+  return run_section(run, answers, dead_spectra_section);
 }
 
 // A free-format line of a dead-spectra line text: one blank, then the text blank-padded to 79.

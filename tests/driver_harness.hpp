@@ -82,6 +82,14 @@ inline PassResult run_pass(const std::string &answers, Env env = {}) {
   return r;
 }
 
+// How many times `piece` stands in `text`.
+inline int occurrences(const std::string &text, const std::string &piece) {
+  int n = 0;
+  for (auto p = text.find(piece); p != std::string::npos; p = text.find(piece, p + 1))
+    ++n;
+  return n;
+}
+
 // Runs one routine against in-memory streams.
 struct ConsoleFixture {
   explicit ConsoleFixture(const std::string &answers = "", Env env = {})

@@ -7,6 +7,7 @@
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "driver_harness.hpp"
+#include "map_builder.hpp"
 #include "lib/detector_numbering.hpp"
 
 using namespace bantrisk;
@@ -14,45 +15,18 @@ using namespace bantrisk::testing;
 
 namespace {
 
-// A detector map filled as the loader leaves it, then the dead-spectra section run on it (its
-// output is not looked at here) so that the averages are in place.
-struct Checked {
-  std::unique_ptr<RunState> state = std::make_unique<RunState>();
-
-  void add(std::int32_t code, std::int32_t spectrum, std::int32_t integral) {
-    RunState &r = *state;
-    const auto e = static_cast<std::size_t>(++r.map.entries);
-    r.map.code[e] = code;
-    r.map.spectrum[e] = spectrum;
-    deconstruct_ndet(code, r.map.bank[e], r.map.side[e], r.map.module[e], r.map.group[e],
-                     r.map.element[e]);
-    r.map.in_module[e] =
-        r.map.group[e] < 2 && spectrum >= 1 &&
-        names_module(r.modules_per_side, r.map.bank[e], r.map.side[e], r.map.module[e]);
-    r.integrals[static_cast<std::size_t>(spectrum)] = integral;
-    r.analysed = std::max(r.analysed, spectrum);
-  }
-
-  struct Output {
-    std::string console, results;
-  };
+// A detector map with the dead-spectra section run on it (its output is not looked at here),
+// so that the averages are in place.
+struct Checked : MapBuilder {
+  using Output = SectionOutput;
 
   // Runs the low/high section with `answers`; the results text is what the section wrote.
   Output low_high(const std::string &answers) {
     RunState &r = *state;
-    for (std::int32_t s = 1; s <= r.analysed; ++s)
-      if (r.integrals[static_cast<std::size_t>(s)] == 0)
-        r.zero_list[static_cast<std::size_t>(++r.zero_count)] = s;
+    list_zero_counts();
     ConsoleFixture before("0\n");
     dead_spectra_section(before.io, r);
-
-    ScratchDir dir;
-    ConsoleFixture fx(answers);
-    int error = 0;
-    fx.io.connect(results_unit, ReplacingFile::create("results.txt", error));
-    low_high_section(fx.io, r);
-    fx.io.close(results_unit);
-    return {fx.text(), read_file(dir.path() / "results.txt")};
+    return run_section(r, answers, low_high_section);
   }
 };
 
@@ -82,12 +56,6 @@ Checked bank_three(const std::vector<std::int32_t> &counts) {
   return c;
 }
 
-std::size_t count_of(const std::string &text, const std::string &piece) {
-  std::size_t n = 0;
-  for (auto p = text.find(piece); p != std::string::npos; p = text.find(piece, p + 1))
-    ++n;
-  return n;
-}
 
 } // namespace
 
@@ -183,8 +151,8 @@ TEST(LowHighLimits, DialogueChangesOneBankAndShowsTheLimitsAgain) {
     Checked run = bank_three({100, 100});
     const auto out = run.low_high("\n\n" + c.answers);
     const std::string question = " Give number of bank to modify, or 9 to continue (9) > ";
-    EXPECT_EQ(count_of(out.console, question), static_cast<std::size_t>(c.shown)) << c.what;
-    EXPECT_EQ(count_of(out.console, " For bank 5:  Low spectrum limit = "),
+    EXPECT_EQ(occurrences(out.console, question), static_cast<std::size_t>(c.shown)) << c.what;
+    EXPECT_EQ(occurrences(out.console, " For bank 5:  Low spectrum limit = "),
               static_cast<std::size_t>(c.shown))
         << c.what;
     EXPECT_NE(out.console.find("\n Searching for low/high spectra...\n"

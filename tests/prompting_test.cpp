@@ -7,17 +7,6 @@
 using namespace bantrisk;
 using namespace bantrisk::testing;
 
-namespace {
-// How many times `question` was written.
-int times(const std::string &console, const std::string &question) {
-  int n = 0;
-  for (auto pos = console.find(question); pos != std::string::npos;
-       pos = console.find(question, pos + 1))
-    ++n;
-  return n;
-}
-} // namespace
-
 TEST(GetIntd, AnswersAcceptedAndRefused) {
   const struct {
     const char *answers;
@@ -46,7 +35,7 @@ TEST(GetIntd, AnswersAcceptedAndRefused) {
     std::int32_t v = 4;
     get_intd(f.console, v, "option", c.idef);
     EXPECT_EQ(v, c.expected) << c.answers;
-    EXPECT_EQ(times(f.text(), " Give option"), c.questions) << c.answers;
+    EXPECT_EQ(occurrences(f.text(), " Give option"), c.questions) << c.answers;
   }
 }
 
@@ -87,7 +76,7 @@ TEST(GetParamd, RealsAndRefusals) {
     get_paramd(f.console, v, "low fraction", 1);
     EXPECT_EQ(v, c.expected) << c.answers;
     EXPECT_EQ(f.text().rfind(" Give low fraction ( 0.3000000    ) > ", 0), 0u) << c.answers;
-    EXPECT_EQ(times(f.text(), " Give low fraction ("), c.questions) << c.answers;
+    EXPECT_EQ(occurrences(f.text(), " Give low fraction ("), c.questions) << c.answers;
   }
 }
 
