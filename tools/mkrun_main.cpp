@@ -4,7 +4,7 @@
 
 #include "lib/detector_numbering.hpp"
 
-#include <hdf5.h>
+#include "dataaccess/nexus_writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -133,65 +133,6 @@ Options parse(int argc, char **argv) {
 }
 
 // HDF5 identifiers closed on scope exit; every call is checked.
-template <herr_t (*Close)(hid_t)> struct Id {
-  hid_t id;
-  explicit Id(hid_t v, const char *what) : id(v) {
-    if (v < 0) {
-      throw std::runtime_error(std::string("HDF5: cannot ") + what);
-    }
-  }
-  ~Id() { Close(id); }
-  Id(const Id &) = delete;
-  Id &operator=(const Id &) = delete;
-};
-using File = Id<H5Fclose>;
-using Group = Id<H5Gclose>;
-using Dataset = Id<H5Dclose>;
-using Space = Id<H5Sclose>;
-using Attr = Id<H5Aclose>;
-using Type = Id<H5Tclose>;
-using Plist = Id<H5Pclose>;
-
-void check(herr_t status, const char *what) {
-  if (status < 0) {
-    throw std::runtime_error(std::string("HDF5: cannot ") + what);
-  }
-}
-
-// NX_class as a fixed-length ASCII string, as NeXus writers usually store it.
-void fixed_string_attr(hid_t obj, const char *name, const std::string &value) {
-  Type type(H5Tcopy(H5T_C_S1), "copy a string type");
-  check(H5Tset_size(type.id, value.size()), "size a string");
-  check(H5Tset_strpad(type.id, H5T_STR_NULLTERM), "pad a string");
-  Space space(H5Screate(H5S_SCALAR), "create a dataspace");
-  Attr attr(H5Acreate2(obj, name, type.id, space.id, H5P_DEFAULT, H5P_DEFAULT),
-            "create an attribute");
-  check(H5Awrite(attr.id, type.id, value.data()), "write an attribute");
-}
-
-// Other names as variable-length UTF-8 strings, scalar or array.
-void text_attr(hid_t obj, const char *name, const std::vector<std::string> &values, bool array) {
-  Type type(H5Tcopy(H5T_C_S1), "copy a string type");
-  check(H5Tset_size(type.id, H5T_VARIABLE), "size a string");
-  check(H5Tset_cset(type.id, H5T_CSET_UTF8), "set a character set");
-  const hsize_t n = values.size();
-  Space space(array ? H5Screate_simple(1, &n, nullptr) : H5Screate(H5S_SCALAR),
-              "create a dataspace");
-  std::vector<const char *> ptrs;
-  for (const std::string &v : values) {
-    ptrs.push_back(v.c_str());
-  }
-  Attr attr(H5Acreate2(obj, name, type.id, space.id, H5P_DEFAULT, H5P_DEFAULT),
-            "create an attribute");
-  check(H5Awrite(attr.id, type.id, ptrs.data()), "write an attribute");
-}
-
-Group nx_group(hid_t parent, const char *name, const char *nx_class) {
-  Group g(H5Gcreate2(parent, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), "create a group");
-  fixed_string_attr(g.id, "NX_class", nx_class);
-  return Group(H5Gopen2(parent, name, H5P_DEFAULT), "open a group");
-}
-
 // Boundaries spaced evenly in logarithm (constant dt/t), from 1000 to 20000 microseconds: the
 // channels widen along the run, as on the instrument.
 std::vector<float> boundaries(int channels) {
@@ -203,90 +144,32 @@ std::vector<float> boundaries(int channels) {
 }
 
 void write_run(const Options &o, const Plan &plan, const std::filesystem::path &file) {
-  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-  File f(H5Fcreate(file.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
-         "create the run file");
-  text_attr(f.id, "default", {"raw_data_1"}, false);
-  Group entry = nx_group(f.id, "raw_data_1", "NXentry");
-  text_attr(entry.id, "default", {"detector_1"}, false);
-  Group data = nx_group(entry.id, "detector_1", "NXdata");
-  text_attr(data.id, "signal", {"counts"}, false);
-  text_attr(data.id, "axes", {"spectrum_index", "time_of_flight"}, true);
-
-  const std::vector<float> tof = boundaries(o.channels);
-  {
-    const hsize_t n = tof.size();
-    Space space(H5Screate_simple(1, &n, nullptr), "create a dataspace");
-    Dataset ds(H5Dcreate2(data.id, "time_of_flight", H5T_IEEE_F32LE, space.id, H5P_DEFAULT,
-                          H5P_DEFAULT, H5P_DEFAULT),
-               "create time_of_flight");
-    check(H5Dwrite(ds.id, H5T_NATIVE_FLOAT, H5S_ALL, H5S_ALL, H5P_DEFAULT, tof.data()),
-          "write time_of_flight");
-    text_attr(ds.id, "units", {"microsecond"}, false);
-  }
-  {
-    std::vector<std::int32_t> index(static_cast<std::size_t>(o.spectra));
-    for (int s = 0; s < o.spectra; ++s) {
-      index[s] = s + 1;
-    }
-    const hsize_t n = index.size();
-    Space space(H5Screate_simple(1, &n, nullptr), "create a dataspace");
-    Dataset ds(H5Dcreate2(data.id, "spectrum_index", H5T_STD_I32LE, space.id, H5P_DEFAULT,
-                          H5P_DEFAULT, H5P_DEFAULT),
-               "create spectrum_index");
-    check(H5Dwrite(ds.id, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, index.data()),
-          "write spectrum_index");
-  }
-
-  // Counts: chunked, written a slab of whole chunk rows at a time.
-  const hsize_t c = static_cast<hsize_t>(o.channels);
-  const hsize_t chunk_rows = std::min<hsize_t>(
-      static_cast<hsize_t>(o.spectra),
-      o.chunk_spectra > 0 ? static_cast<hsize_t>(o.chunk_spectra)
-                          : std::max<hsize_t>(1, (256 * 1024) / (4 * c)));
-  const std::array<hsize_t, 2> dims{static_cast<hsize_t>(o.spectra), c};
-  const std::array<hsize_t, 2> chunk{chunk_rows, c};
-  Plist dcpl(H5Pcreate(H5P_DATASET_CREATE), "create a property list");
-  check(H5Pset_chunk(dcpl.id, 2, chunk.data()), "set chunks");
-  if (o.gzip > 0) {
-    check(H5Pset_deflate(dcpl.id, static_cast<unsigned>(o.gzip)), "set compression");
-  }
-  Space space(H5Screate_simple(2, dims.data(), nullptr), "create a dataspace");
-  Dataset counts(H5Dcreate2(data.id, "counts", H5T_STD_I32LE, space.id, H5P_DEFAULT, dcpl.id,
-                            H5P_DEFAULT),
-                 "create counts");
-  text_attr(counts.id, "units", {"counts"}, false);
-
+  bantrisk::dataaccess::RunFileSpec spec;
+  spec.spectra = o.spectra;
+  spec.channels = o.channels;
+  spec.boundaries = boundaries(o.channels);
+  spec.chunk_spectra = o.chunk_spectra;
+  spec.gzip = o.gzip;
   std::vector<std::vector<double>> shapes;
   for (int slot = 1; slot <= 8; ++slot) {
     shapes.push_back(channel_shape(o.channels, slot));
   }
-  const hsize_t slab_rows =
-      std::max<hsize_t>(1, (std::size_t{1} << 20) / (4 * c * chunk_rows)) * chunk_rows;
-  std::vector<std::int32_t> slab(static_cast<std::size_t>(slab_rows * c));
-  for (hsize_t first = 0; first < dims[0]; first += slab_rows) {
-    const hsize_t rows = std::min(slab_rows, dims[0] - first);
-    for (hsize_t r = 0; r < rows; ++r) {
-      const int s = static_cast<int>(first + r) + 1;
-      const int k = plan.module_of[s - 1];
-      int slot = 8;
-      if (k > 0) {
-        int bank = 0, side = 0, module = 0;
-        bantrisk::index2module(bantrisk::default_modules_per_side, k, bank, side, module);
-        slot = bantrisk::nbank18(bank);
-      }
-      spread_counts(plan.totals[s - 1], shapes[slot - 1], spectrum_offset(o.seed, s),
-                    slab.data() + r * c);
-    }
-    const std::array<hsize_t, 2> start{first, 0};
-    const std::array<hsize_t, 2> count{rows, c};
-    check(H5Sselect_hyperslab(space.id, H5S_SELECT_SET, start.data(), nullptr, count.data(),
-                              nullptr),
-          "select spectra");
-    Space mem(H5Screate_simple(2, count.data(), nullptr), "create a dataspace");
-    check(H5Dwrite(counts.id, H5T_NATIVE_INT32, mem.id, space.id, H5P_DEFAULT, slab.data()),
-          "write counts");
-  }
+  const auto c = static_cast<std::size_t>(o.channels);
+  bantrisk::dataaccess::write_run_file(
+      file.string(), spec, [&](std::int32_t first, std::int32_t rows, std::int32_t *block) {
+        for (std::int32_t r = 0; r < rows; ++r) {
+          const int s = first + r + 1;
+          const int k = plan.module_of[s - 1];
+          int slot = 8;
+          if (k > 0) {
+            int bank = 0, side = 0, module = 0;
+            bantrisk::index2module(bantrisk::default_modules_per_side, k, bank, side, module);
+            slot = bantrisk::nbank18(bank);
+          }
+          spread_counts(plan.totals[s - 1], shapes[slot - 1], spectrum_offset(o.seed, s),
+                        block + static_cast<std::size_t>(r) * c);
+        }
+      });
 }
 
 void write_text(const std::filesystem::path &file, const std::string &text) {
