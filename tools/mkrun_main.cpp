@@ -144,19 +144,19 @@ std::vector<float> boundaries(int channels) {
 }
 
 void write_run(const Options &o, const Plan &plan, const std::filesystem::path &file) {
-  bantrisk::dataaccess::RunFileSpec spec;
-  spec.spectra = o.spectra;
-  spec.channels = o.channels;
-  spec.boundaries = boundaries(o.channels);
-  spec.chunk_spectra = o.chunk_spectra;
-  spec.gzip = o.gzip;
+  bantrisk::dataaccess::RunFileLayout layout;
+  layout.spectra = o.spectra;
+  layout.channels = o.channels;
+  layout.boundaries = boundaries(o.channels);
+  layout.chunk_spectra = o.chunk_spectra;
+  layout.gzip = o.gzip;
   std::vector<std::vector<double>> shapes;
   for (int slot = 1; slot <= 8; ++slot) {
     shapes.push_back(channel_shape(o.channels, slot));
   }
   const auto c = static_cast<std::size_t>(o.channels);
   bantrisk::dataaccess::write_run_file(
-      file.string(), spec, [&](std::int32_t first, std::int32_t rows, std::int32_t *block) {
+      file.string(), layout, [&](std::int32_t first, std::int32_t rows, std::int32_t *block) {
         for (std::int32_t r = 0; r < rows; ++r) {
           const int s = first + r + 1;
           const int k = plan.module_of[s - 1];

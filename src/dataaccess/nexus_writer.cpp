@@ -74,9 +74,9 @@ void write_vector(hid_t parent, const char *name, hid_t file_type, hid_t memory_
 
 } // namespace
 
-void write_run_file(const std::string &path, const RunFileSpec &spec, const CountsFill &fill) {
-  if (spec.spectra < 1 || spec.channels < 1 ||
-      spec.boundaries.size() != static_cast<std::size_t>(spec.channels) + 1)
+void write_run_file(const std::string &path, const RunFileLayout &layout, const CountsFill &fill) {
+  if (layout.spectra < 1 || layout.channels < 1 ||
+      layout.boundaries.size() != static_cast<std::size_t>(layout.channels) + 1)
     throw std::runtime_error("run file sizes do not agree");
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   File f(checked(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
@@ -88,24 +88,24 @@ void write_run_file(const std::string &path, const RunFileSpec &spec, const Coun
   text_attr(data.get(), "signal", {"counts"}, false);
   text_attr(data.get(), "axes", {"spectrum_index", "time_of_flight"}, true);
 
-  write_vector(data.get(), "time_of_flight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, spec.boundaries);
-  std::vector<std::int32_t> index(static_cast<std::size_t>(spec.spectra));
-  for (std::int32_t s = 0; s < spec.spectra; ++s)
+  write_vector(data.get(), "time_of_flight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, layout.boundaries);
+  std::vector<std::int32_t> index(static_cast<std::size_t>(layout.spectra));
+  for (std::int32_t s = 0; s < layout.spectra; ++s)
     index[static_cast<std::size_t>(s)] = s + 1;
   write_vector(data.get(), "spectrum_index", H5T_STD_I32LE, H5T_NATIVE_INT32, index);
 
   // Counts: chunked, written a slab of whole chunk rows at a time.
-  const auto c = static_cast<hsize_t>(spec.channels);
+  const auto c = static_cast<hsize_t>(layout.channels);
   const hsize_t chunk_rows = std::min<hsize_t>(
-      static_cast<hsize_t>(spec.spectra),
-      spec.chunk_spectra > 0 ? static_cast<hsize_t>(spec.chunk_spectra)
+      static_cast<hsize_t>(layout.spectra),
+      layout.chunk_spectra > 0 ? static_cast<hsize_t>(layout.chunk_spectra)
                              : std::max<hsize_t>(1, (256 * 1024) / (4 * c)));
-  const std::array<hsize_t, 2> dims{static_cast<hsize_t>(spec.spectra), c};
+  const std::array<hsize_t, 2> dims{static_cast<hsize_t>(layout.spectra), c};
   const std::array<hsize_t, 2> chunk{chunk_rows, c};
   PropList dcpl(checked(H5Pcreate(H5P_DATASET_CREATE), "create a property list"));
   check(H5Pset_chunk(dcpl.get(), 2, chunk.data()), "set chunks");
-  if (spec.gzip > 0)
-    check(H5Pset_deflate(dcpl.get(), static_cast<unsigned>(spec.gzip)), "set compression");
+  if (layout.gzip > 0)
+    check(H5Pset_deflate(dcpl.get(), static_cast<unsigned>(layout.gzip)), "set compression");
   Dataspace space(checked(H5Screate_simple(2, dims.data(), nullptr), "create a dataspace"));
   Dataset counts(checked(H5Dcreate2(data.get(), "counts", H5T_STD_I32LE, space.get(),
                                     H5P_DEFAULT, dcpl.get(), H5P_DEFAULT),
