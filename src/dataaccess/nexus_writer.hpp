@@ -24,6 +24,6 @@ using CountsFill = std::function<void(std::int32_t first, std::int32_t rows, std
 // entry's default) with int32 `counts` [spectra, channels] (signal; chunked, written in slabs of
 // about 1 MiB), float32 `time_of_flight` boundaries and int32 `spectrum_index` (the axes).
 // Throws std::runtime_error naming what could not be done.
-void write_run_file(const std::string &path, const RunFileLayout &spec, const CountsFill &fill);
+void write_run_file(const std::string &path, const RunFileLayout &layout, const CountsFill &fill);
 
 } // namespace bantrisk::dataaccess
