@@ -21,11 +21,15 @@
 
 namespace bantrisk::fuzzing {
 
-// The per-process folder, made once and removed when the process exits normally.
+// The per-process folder (under TMPDIR when set), made once and removed when the process exits
+// normally; a process ended by a fault leaves it behind, so tools/fuzz.sh points TMPDIR into
+// its own work folder.
 inline const std::filesystem::path &work_dir() {
   static const std::filesystem::path dir = [] {
-    char name[] = "/tmp/bantrisk-fuzz-XXXXXX";
-    if (::mkdtemp(name) == nullptr)
+    const char *tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                       "/bantrisk-fuzz-XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr)
       std::abort();
     std::filesystem::path p(name);
     std::filesystem::current_path(p);

@@ -24,6 +24,8 @@ done
 cmake --build "$root/build-fuzz" -j2 --target "${names[@]/%/_fuzz}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The targets' own folders, left behind by every process a fault ends, go with it.
+export TMPDIR="$work"
 mkdir -p "$root/build-fuzz/artifacts"
 
 # The targets change their current directory to a private folder, so every path is absolute.
