@@ -449,3 +449,42 @@ TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
 }
 
 } // namespace
+
+// Files whose damage makes the HDF5 library itself crash, loop or exhaust memory while they are
+// opened (found by fuzzing the opener): each is refused like any other bad run file, and the
+// program goes on.
+TEST(DamagedFile, RefusedWithoutTakingTheProgramDown) {
+  const std::filesystem::path folder = std::filesystem::path(BANTRISK_NEXUS_DATA) / "damaged";
+  int files = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+    ++files;
+    Session session;
+    session.set_open_time_limit(2);
+    session.mf_activate_session("MORLA", 0, 0);
+    try {
+      session.mf_select_source(entry.path().string());
+      FAIL() << entry.path() << " was accepted";
+    } catch (const RunFileError &err) {
+      EXPECT_EQ(std::string(err.what()).rfind("** ERROR in run file " + entry.path().string(), 0),
+                0U)
+          << err.what();
+    }
+  }
+  EXPECT_GE(files, 3);
+}
+
+TEST(DamagedFile, OpeningThatDoesNotFinishIsRefusedInTime) {
+  Session session;
+  session.set_open_time_limit(1);
+  session.mf_activate_session("MORLA", 0, 0);
+  const std::string file = std::string(BANTRISK_NEXUS_DATA) +
+                           "/damaged/timeout-305136e1f0dca3198b3374fa0f5ba23305e64c08";
+  try {
+    session.mf_select_source(file);
+    FAIL() << "accepted";
+  } catch (const RunFileError &err) {
+    EXPECT_NE(std::string(err.what()).find(": damaged file: reading it did not finish within 1 s"),
+              std::string::npos)
+        << err.what();
+  }
+}

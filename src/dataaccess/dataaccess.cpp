@@ -10,7 +10,13 @@
 #include "dataaccess/nexus_run.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <map>
 #include <optional>
 #include <variant>
@@ -18,6 +24,45 @@
 namespace bantrisk::dataaccess {
 
 namespace {
+
+// Opening a run file reads its groups' attributes through HDF5, which is not hardened against
+// damaged files: a corrupted heap in the file can crash it or make it loop. The opening is
+// therefore tried first in a child process; a child that dies or runs out of time means a
+// damaged file, refused like any other bad run file instead of taking the program down.
+void probe_open(const std::string &path, unsigned seconds) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    return; // no child to be had: open in this process
+  }
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      ::dup2(null, STDERR_FILENO); // a crash report from the child is not the program's output
+    }
+    ::alarm(seconds);
+    try {
+      RunFile probe(path);
+    } catch (...) {
+      ::_exit(2); // refused: the same refusal follows in this process, with its reason
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return;
+    }
+  }
+  if (WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2)) {
+    return; // opened, or refused with a reason
+  }
+  throw RunFileError(run_file_message(
+      path, WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
+                ? "damaged file: reading it did not finish within " + std::to_string(seconds) +
+                      " s"
+                : "damaged file: the HDF5 library failed reading it"));
+}
 
 enum class Field { nsp1, ntc1, data };
 
@@ -67,6 +112,7 @@ using Destination = std::variant<std::int32_t *, float *, double *>;
 } // namespace
 
 struct Session::Impl {
+  unsigned open_time_limit = 30;
   bool active = false;
   std::unique_ptr<RunFile> run;
   std::map<std::string, Binding, std::less<>> handles;
@@ -104,6 +150,10 @@ void Session::mf_activate_session(std::string_view package, std::int32_t, std::i
   impl_->active = true;
 }
 
+void Session::set_open_time_limit(unsigned seconds) {
+  impl_->open_time_limit = std::max(1u, seconds);
+}
+
 void Session::mf_select_source(std::string_view file) {
   if (!impl_->active) {
     impl_->fail("mf_select_source called outside an active session");
@@ -117,6 +167,7 @@ void Session::mf_select_source(std::string_view file) {
   std::error_code ec;
   std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(name), ec);
   const std::string path = ec ? std::string(name) : full.lexically_normal().string();
+  probe_open(path, impl_->open_time_limit);
   impl_->run = std::make_unique<RunFile>(path);
 }
 

@@ -43,6 +43,10 @@ public:
   void mf_release_handle(std::string_view handle);
   void mf_deactivate_session();
 
+  // A run file is first opened in a child process, which gets this many seconds (30 unless
+  // set): a damaged file can make the HDF5 library crash or loop, and is then refused.
+  void set_open_time_limit(unsigned seconds);
+
 private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
