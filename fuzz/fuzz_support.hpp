@@ -27,8 +27,8 @@ namespace bantrisk::fuzzing {
 inline const std::filesystem::path &work_dir() {
   static const std::filesystem::path dir = [] {
     const char *tmp = std::getenv("TMPDIR");
-    std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                       "/bantrisk-fuzz-XXXXXX";
+    std::string name =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bantrisk-fuzz-XXXXXX";
     if (::mkdtemp(name.data()) == nullptr)
       std::abort();
     std::filesystem::path p(name);

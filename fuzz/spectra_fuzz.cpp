@@ -28,8 +28,8 @@ void read(const std::string &text, std::size_t code_size, std::size_t spectrum_s
   } catch (const ProgramStop &) {
     return;
   }
-  const auto held = static_cast<std::int32_t>(
-      std::min({code_size - 1, spectrum_size - 1, line_size - 1, static_cast<std::size_t>(capacity)}));
+  const auto held = static_cast<std::int32_t>(std::min(
+      {code_size - 1, spectrum_size - 1, line_size - 1, static_cast<std::size_t>(capacity)}));
   if (entries < 0 || entries > held || largest < 0)
     __builtin_trap();
 }

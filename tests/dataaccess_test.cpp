@@ -23,7 +23,9 @@ using bantrisk::dataaccess::Session;
 
 const std::string data_dir = BANTRISK_NEXUS_DATA;
 
-std::string data(const std::string &name) { return data_dir + "/" + name; }
+std::string data(const std::string &name) {
+  return data_dir + "/" + name;
+}
 
 // The integration the program applies to one spectrum: single-precision width times the value in
 // double precision, rounded to single precision, then to the nearest whole number (halves away
@@ -280,8 +282,7 @@ TEST(CorruptChunk, ReadErrorWhileStreamingThrowsWithTheCause) {
                     " : cannot read spectra 1 to 40 of /entry/data/counts (inflate() failed)");
     }
   }
-  EXPECT_THROW(session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", y.data(), 1, 51),
-               RunFileError);
+  EXPECT_THROW(session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", y.data(), 1, 51), RunFileError);
   EXPECT_EQ(y[0], -1.0);
 }
 

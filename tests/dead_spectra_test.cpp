@@ -8,8 +8,8 @@
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "driver_harness.hpp"
-#include "map_builder.hpp"
 #include "lib/detector_numbering.hpp"
+#include "map_builder.hpp"
 
 using namespace bantrisk;
 using namespace bantrisk::testing;

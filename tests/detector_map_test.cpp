@@ -48,7 +48,9 @@ struct Load {
   std::string results;
 };
 
-std::string full(const fs::path &p) { return fs::absolute(p).lexically_normal().string(); }
+std::string full(const fs::path &p) {
+  return fs::absolute(p).lexically_normal().string();
+}
 
 // A spectra file of `n` entries, spectra 1..n, all in module 1W3.
 std::string spectra_file(int n, int specified) {
@@ -71,8 +73,8 @@ TEST(DetectorMap, LoadsTheSpectraFileOfTheList) {
   const std::string spectra = full("three.dat");
   EXPECT_FALSE(l.stopped);
   EXPECT_EQ(l.console(), reading_line("specfile.dat") + " File found : " + list + "\n" +
-                             " File found : " + spectra + "\n" + " Spectrum file: " +
-                             fixed_text(spectra, 60) + "\n" +
+                             " File found : " + spectra + "\n" +
+                             " Spectrum file: " + fixed_text(spectra, 60) + "\n" +
                              " Number of entries read from spectra file = 3\n"
                              " Largest spectrum number = 3\n");
   EXPECT_EQ(l.results, "Spectrum file: " + fixed_text(spectra, 60) + "\n");
@@ -103,16 +105,16 @@ TEST(DetectorMap, SearchOfTheList) {
       {"first of two matches", "2\n3 a.dat\n3 b.dat\n", 3, "", "a.dat", ""},
       {"count 0, matching first line", "0\n3 a.dat\n", 3, "", "a.dat", ""},
       {"count -4, matching first line", "-4\n3 a.dat\n", 3, "", "a.dat", ""},
-      {"words after the name belong to it", "1\n  3\tb.dat  and more \n", 3, "",
-       "b.dat  and more", ""},
+      {"words after the name belong to it", "1\n  3\tb.dat  and more \n", 3, "", "b.dat  and more",
+       ""},
       {"name cut at column 80", "1\n3 " + name78 + "TAIL\n", 3, "", name78, ""},
       {"comma after the number", "1\n3, a.dat\n", 3, "", "a.dat", ""},
       {"lines after the count are not read", "1\n5 x.dat\n3 a.dat\n", 3, "b.dat\n", "b.dat",
        "Appropriate spectrum file not found in "},
       {"list ends early", "3\n5 x.dat\n", 3, "b.dat\n", "b.dat", "Error reading data from "},
       {"blank list line", "2\n\n3 a.dat\n", 3, "b.dat\n", "b.dat", "Error reading data from "},
-      {"line not starting with a whole number", "2\nthree x.dat\n3 a.dat\n", 3, "b.dat\n",
-       "b.dat", "Error reading data from "},
+      {"line not starting with a whole number", "2\nthree x.dat\n3 a.dat\n", 3, "b.dat\n", "b.dat",
+       "Error reading data from "},
       {"a line with no number never matches", "2\n/ x.dat\n3 a.dat\n", 3, "", "a.dat", ""},
       {"null first value never matches", "2\n, x.dat\n0 c.dat\n", 0, "", "c.dat", ""},
       {"no default: asked again until answered", "1\n5 x.dat\n", 3, "\n\na.dat\n", "a.dat",
@@ -144,8 +146,8 @@ TEST(DetectorMap, SearchOfTheList) {
 TEST(DetectorMap, ListNameFromZR) {
   struct Case {
     const char *what;
-    std::string dir;  // folder holding the list, relative to the scratch folder
-    std::string z_r;  // value of Z_R; "$" stands for the scratch folder
+    std::string dir; // folder holding the list, relative to the scratch folder
+    std::string z_r; // value of Z_R; "$" stands for the scratch folder
   };
   const std::string long_dir = std::string(60, 'p') + "/" + std::string(40, 'q');
   const Case cases[] = {
@@ -184,9 +186,8 @@ TEST(DetectorMap, MissingFilesAreAskedFor) {
     Load l("\n");
     l.go(3);
     EXPECT_TRUE(l.stopped);
-    EXPECT_EQ(l.console(), reading_line("specfile.dat") +
-                               " Failure locating file specfile.dat\n"
-                               " Give file name or return to stop > ");
+    EXPECT_EQ(l.console(), reading_line("specfile.dat") + " Failure locating file specfile.dat\n"
+                                                          " Give file name or return to stop > ");
     EXPECT_EQ(l.results, "");
   }
   {

@@ -32,12 +32,12 @@ TEST(DetectorNumbering, SplitsCodesIntoModules) {
       {831001, 0, 3, 1, 0, 1, 4, "0D1 "},
       {705150, 7, 0, 5, 1, 150, 93, "7E5 "},
       {715001, 7, 1, 5, 0, 1, 98, "7W5 "},
-      {104001, 1, 0, 4, 0, 1, 0, ""},    // bank 1 has 3 modules per side
-      {100001, 1, 0, 0, 0, 1, 0, ""},    // module 0
-      {121001, 1, 2, 1, 0, 1, 0, ""},    // side Up outside bank 8
-      {841001, 0, 4, 1, 0, 1, 0, ""},    // bank 8 has no side above Down
-      {543001, 5, 2, 12, 0, 1, 0, ""},   // bank 5 raw side 4 folds to 2: no module
-      {1013001, 10, 1, 3, 0, 1, 0, ""},  // bank 10 does not exist
+      {104001, 1, 0, 4, 0, 1, 0, ""},   // bank 1 has 3 modules per side
+      {100001, 1, 0, 0, 0, 1, 0, ""},   // module 0
+      {121001, 1, 2, 1, 0, 1, 0, ""},   // side Up outside bank 8
+      {841001, 0, 4, 1, 0, 1, 0, ""},   // bank 8 has no side above Down
+      {543001, 5, 2, 12, 0, 1, 0, ""},  // bank 5 raw side 4 folds to 2: no module
+      {1013001, 10, 1, 3, 0, 1, 0, ""}, // bank 10 does not exist
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.code);
@@ -58,7 +58,7 @@ TEST(DetectorNumbering, IndexToModuleExamples) {
   struct Case {
     int index, bank, side, module;
   };
-  const Case cases[] = {{1, 0, 0, 1},  {4, 0, 3, 1},  {5, 1, 0, 1},  {10, 1, 1, 3},
+  const Case cases[] = {{1, 0, 0, 1},  {4, 0, 3, 1},  {5, 1, 0, 1},   {10, 1, 1, 3},
                         {39, 5, 0, 1}, {57, 5, 1, 1}, {74, 5, 1, 18}, {98, 7, 1, 5}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.index);

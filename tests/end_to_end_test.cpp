@@ -25,7 +25,9 @@ std::string replace_all(std::string s, const std::string &from, const std::strin
   return s;
 }
 
-std::string shell_quoted(const std::string &s) { return "'" + replace_all(s, "'", "'\\''") + "'"; }
+std::string shell_quoted(const std::string &s) {
+  return "'" + replace_all(s, "'", "'\\''") + "'";
+}
 
 // The first line where the two texts differ, for a readable failure.
 std::string first_difference(const std::string &expected, const std::string &actual) {
@@ -69,8 +71,8 @@ TEST_P(EndToEnd, ConsoleStatusAndFiles) {
         env += " " + shell_quoted(line);
   }
   const std::string command = "cd " + shell_quoted(here) + " && " + env + " " +
-                              shell_quoted(BANTRISK_BINARY) + " < " + shell_quoted((dir / "answers").string()) +
-                              " > .console 2> .errors";
+                              shell_quoted(BANTRISK_BINARY) + " < " +
+                              shell_quoted((dir / "answers").string()) + " > .console 2> .errors";
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   const std::string expected_status = read_file(dir / "expected" / "status");
@@ -124,8 +126,7 @@ int run_demo(const ScratchDir &scratch, const std::string &answers) {
   const std::string command = "cd " + shell_quoted(here) + " && env -i PATH=/usr/bin:/bin " +
                               shell_quoted("KRV_DATA=" + here + "/raw/") + " " +
                               shell_quoted("Z_R=" + here + "/") + " " +
-                              shell_quoted(BANTRISK_BINARY) +
-                              " < .answers > .console 2> .errors";
+                              shell_quoted(BANTRISK_BINARY) + " < .answers > .console 2> .errors";
   const int raw = std::system(command.c_str());
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
@@ -163,8 +164,7 @@ TEST(DemoRun, OptionOneThenOptionTwoGiveTheSameReport) {
   expect_same("console", replace_all(read_file(demo_expected / "console"), "@DIR@", here),
               read_file(".console"));
   for (const char *file : {"bantrisk.dat", "bantrisk.ans", "bantrisk.mask"})
-    expect_same(file, replace_all(read_file(demo_expected / file), "@DIR@", here),
-                read_file(file));
+    expect_same(file, replace_all(read_file(demo_expected / file), "@DIR@", here), read_file(file));
 
   // Option 2 from the saved integrals: the same results file but for the input file's name.
   const std::string first = read_file("bantrisk.dat");

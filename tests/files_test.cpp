@@ -28,8 +28,7 @@ TEST(CheckFile, OptionsOnExistingAndMissingFiles) {
       {"gone.dat", 2, 1, 2, " Failure locating file gone.dat\n"},
       {"gone.dat", 1, 0, 2, ""},
       {"here.dat", 5, 1, 11,
-       " Unexpected option in check_file: iopt = 5\n File found : " + full(dir, "here.dat") +
-           "\n"},
+       " Unexpected option in check_file: iopt = 5\n File found : " + full(dir, "here.dat") + "\n"},
       {"gone.dat", -1, 1, 12,
        " Unexpected option in check_file: iopt = -1\n Failure locating file gone.dat\n"},
       {"here.dat", 0, 0, 1, ""},
@@ -107,8 +106,8 @@ TEST(OpenNewFile, ReplacesAnEarlierFile) {
   int ierr = -1;
   open_new_file(f.io, fixed_text("out.dat", 80), 10, 0, ierr, 1, 0, 1);
   EXPECT_EQ(ierr, 0);
-  EXPECT_EQ(f.text(), " File found : " + full(dir, "out.dat") + "\n New file: " +
-                          full(dir, "out.dat") + "\n");
+  EXPECT_EQ(f.text(), " File found : " + full(dir, "out.dat") +
+                          "\n New file: " + full(dir, "out.dat") + "\n");
   f.io.write_line(10, " new line");
   EXPECT_EQ(read_file("out.dat"), "old content\n"); // replaced only when complete
   EXPECT_TRUE(f.io.close(10));
@@ -123,8 +122,8 @@ TEST(OpenNewFile, NewFileAndSilentCreation) {
   ConsoleFixture f;
   int ierr = -1;
   open_new_file(f.io, fixed_text("a.dat", 80), 10, 0, ierr, 1, 0, 1);
-  EXPECT_EQ(f.text(), " No pre-existing version of file exists\n New file: " +
-                          full(dir, "a.dat") + "\n");
+  EXPECT_EQ(f.text(),
+            " No pre-existing version of file exists\n New file: " + full(dir, "a.dat") + "\n");
   ConsoleFixture g;
   open_new_file(g.io, fixed_text("b.dat", 80), 11, 0, ierr, 1, 0, 0);
   EXPECT_EQ(g.text(), "");

@@ -62,13 +62,13 @@ TEST(FreeFormatReader, OneReal) {
     bool ok;
     float value;
   } cases[] = {
-      {"2", true, 2.0f},        {"0.3", true, 0.3f},       {".5", true, 0.5f},
-      {"5.", true, 5.0f},       {"1.5E-2", true, 0.015f},  {"1.5e-2", true, 0.015f},
-      {"3D1", true, 30.0f},     {"3d1", true, 30.0f},      {"-0.25", true, -0.25f},
-      {"+4E+1", true, 40.0f},   {"0.25 9", true, 0.25f},   {"inf", false, 7.0f},
-      {"nan", false, 7.0f},     {"1.5+2", false, 7.0f},    {"1.5E", false, 7.0f},
-      {".", false, 7.0f},       {"E5", false, 7.0f},       {"1E39", false, 7.0f},
-      {"0x10", false, 7.0f},    {"1..2", false, 7.0f},     {"1E5.0", false, 7.0f},
+      {"2", true, 2.0f},      {"0.3", true, 0.3f},      {".5", true, 0.5f},
+      {"5.", true, 5.0f},     {"1.5E-2", true, 0.015f}, {"1.5e-2", true, 0.015f},
+      {"3D1", true, 30.0f},   {"3d1", true, 30.0f},     {"-0.25", true, -0.25f},
+      {"+4E+1", true, 40.0f}, {"0.25 9", true, 0.25f},  {"inf", false, 7.0f},
+      {"nan", false, 7.0f},   {"1.5+2", false, 7.0f},   {"1.5E", false, 7.0f},
+      {".", false, 7.0f},     {"E5", false, 7.0f},      {"1E39", false, 7.0f},
+      {"0x10", false, 7.0f},  {"1..2", false, 7.0f},    {"1E5.0", false, 7.0f},
   };
   for (const auto &c : cases) {
     float v = 7.0f;
@@ -84,16 +84,11 @@ TEST(FreeFormatReader, TwoValuesNullsAndSlash) {
     ReadStatus status;
     float a, b;
   } cases[] = {
-      {"0.5 2.0", ReadStatus::ok, 0.5f, 2.0f},
-      {"0.5,2.0", ReadStatus::ok, 0.5f, 2.0f},
-      {"0.5 , 2.0", ReadStatus::ok, 0.5f, 2.0f},
-      {"0.2", ReadStatus::end_of_data, 0.2f, 9.0f},
-      {"0.2 /", ReadStatus::ok, 0.2f, 9.0f},
-      {"0.2 x", ReadStatus::bad_value, 0.2f, 9.0f},
-      {",3", ReadStatus::ok, 8.0f, 3.0f},
-      {"3,,", ReadStatus::ok, 3.0f, 9.0f},
-      {",,", ReadStatus::ok, 8.0f, 9.0f},
-      {"1,\t,2", ReadStatus::ok, 1.0f, 9.0f},
+      {"0.5 2.0", ReadStatus::ok, 0.5f, 2.0f},   {"0.5,2.0", ReadStatus::ok, 0.5f, 2.0f},
+      {"0.5 , 2.0", ReadStatus::ok, 0.5f, 2.0f}, {"0.2", ReadStatus::end_of_data, 0.2f, 9.0f},
+      {"0.2 /", ReadStatus::ok, 0.2f, 9.0f},     {"0.2 x", ReadStatus::bad_value, 0.2f, 9.0f},
+      {",3", ReadStatus::ok, 8.0f, 3.0f},        {"3,,", ReadStatus::ok, 3.0f, 9.0f},
+      {",,", ReadStatus::ok, 8.0f, 9.0f},        {"1,\t,2", ReadStatus::ok, 1.0f, 9.0f},
   };
   for (const auto &c : cases) {
     float a = 8.0f, b = 9.0f;

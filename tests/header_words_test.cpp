@@ -31,7 +31,8 @@ TEST(ProgHeader, GapsAndWidths) {
     // Long author and date: the gap goes before line 2's closing " *".
     ConsoleFixture f;
     prog_header(f.io, "A", "B", "Author", "date ", 0);
-    EXPECT_EQ(f.text(), " ***************\n * A : B       *\n * Authordate  *\n ***************\n\n");
+    EXPECT_EQ(f.text(),
+              " ***************\n * A : B       *\n * Authordate  *\n ***************\n\n");
   }
   {
     // W = 80 is written: lines of 81 characters.

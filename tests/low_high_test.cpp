@@ -7,8 +7,8 @@
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "driver_harness.hpp"
-#include "map_builder.hpp"
 #include "lib/detector_numbering.hpp"
+#include "map_builder.hpp"
 
 using namespace bantrisk;
 using namespace bantrisk::testing;
@@ -55,7 +55,6 @@ Checked bank_three(const std::vector<std::int32_t> &counts) {
           counts[k]);
   return c;
 }
-
 
 } // namespace
 

@@ -14,20 +14,15 @@ TEST(GetIntd, AnswersAcceptedAndRefused) {
     std::int32_t expected;
     int questions; // how many times the question was written
   } cases[] = {
-      {"5\n", 1, 5, 1},
-      {"  5\n", 1, 5, 1},
-      {"5 7\n", 1, 5, 1},
-      {"5,7\n", 1, 5, 1},
-      {"-3\n", 0, -3, 1},
-      {"\n", 1, 4, 1},          // empty: the default
-      {"\n5\n", 0, 5, 2},       // empty without default: asked again
-      {" \n5\n", 1, 5, 2},      // one blank is refused even with a default
-      {"   \n5\n", 1, 5, 2},    // several blanks fail as a number
-      {"\t\n5\n", 1, 5, 2},
-      {"1.5\n5x\nx\nF\nf5\n6\n", 1, 6, 6},
-      {",\n", 0, 4, 1},         // a null value keeps the value
-      {"/\n", 0, 4, 1},
-      {"99999999999\n2\n", 1, 2, 2},
+      {"5\n", 1, 5, 1},      {"  5\n", 1, 5, 1},
+      {"5 7\n", 1, 5, 1},    {"5,7\n", 1, 5, 1},
+      {"-3\n", 0, -3, 1},    {"\n", 1, 4, 1}, // empty: the default
+      {"\n5\n", 0, 5, 2},                     // empty without default: asked again
+      {" \n5\n", 1, 5, 2},                    // one blank is refused even with a default
+      {"   \n5\n", 1, 5, 2},                  // several blanks fail as a number
+      {"\t\n5\n", 1, 5, 2},  {"1.5\n5x\nx\nF\nf5\n6\n", 1, 6, 6},
+      {",\n", 0, 4, 1}, // a null value keeps the value
+      {"/\n", 0, 4, 1},      {"99999999999\n2\n", 1, 2, 2},
       {"7\r\n", 1, 7, 1},
   };
   for (const auto &c : cases) {
@@ -66,8 +61,8 @@ TEST(GetParamd, RealsAndRefusals) {
     float expected;
     int questions;
   } cases[] = {
-      {"2\n", 2.0f, 1},       {"0.25 9\n", 0.25f, 1}, {"\n", 0.3f, 1},
-      {" \n1\n", 1.0f, 2},    {"f\n1\n", 1.0f, 2},    {"inf\nnan\n1.5+2\n0.5\n", 0.5f, 4},
+      {"2\n", 2.0f, 1},        {"0.25 9\n", 0.25f, 1}, {"\n", 0.3f, 1},
+      {" \n1\n", 1.0f, 2},     {"f\n1\n", 1.0f, 2},    {"inf\nnan\n1.5+2\n0.5\n", 0.5f, 4},
       {"1.5e-2\n", 0.015f, 1}, {",\n", 0.3f, 1},
   };
   for (const auto &c : cases) {

@@ -24,13 +24,9 @@ TEST(SetZR, ValueAndCharactersBeforeTwoBlanks) {
   const std::string long79(79, 'd');
   const std::string long80(80, 'd');
   const Case cases[] = {
-      {std::nullopt, 0},
-      {"", 0},
-      {"/data/lists/", 12},
-      {"/data/my  lists/", 8},
-      {"  /data/", 0},
-      {"/a b/", 5},      // a single blank is not a pair
-      {long79, -1},      // one blank of padding only
+      {std::nullopt, 0}, {"", 0},      {"/data/lists/", 12}, {"/data/my  lists/", 8},
+      {"  /data/", 0},   {"/a b/", 5}, // a single blank is not a pair
+      {long79, -1},                    // one blank of padding only
       {long80, -1},
   };
   for (const auto &c : cases) {
@@ -68,8 +64,8 @@ struct Read {
   }
   void run(const std::string &content, int capacity = 20000) {
     std::istringstream in(content);
-    read_spectra(f.io, &in, "spectra.dat", SpectraTables{code, spectrum, line}, entries,
-                 specified, largest, capacity, 1);
+    read_spectra(f.io, &in, "spectra.dat", SpectraTables{code, spectrum, line}, entries, specified,
+                 largest, capacity, 1);
   }
   ConsoleFixture f;
   std::vector<std::int32_t> code, spectrum, line;
@@ -91,16 +87,29 @@ TEST(ReadSpectra, Entries) {
   };
   const Case cases[] = {
       {"header only", "title\n 0 entries\ncolumns\n", 0, {}, {}, {}, 0},
-      {"one entry a line", "t\n2\nc\n113045 1\n523150 2\n", 2, {113045, 523150}, {1, 2}, {4, 5},
-       2},
+      {"one entry a line", "t\n2\nc\n113045 1\n523150 2\n", 2, {113045, 523150}, {1, 2}, {4, 5}, 2},
       {"entry over two lines, extra values ignored, blank line skipped",
-       "t\n3\nc\n113045\n   7\n\n523150 2 99 88\n  513000,3\n", 3, {113045, 523150, 513000},
-       {7, 2, 3}, {4, 7, 8}, 7},
-      {"CR LF line ends, tabs and commas", "t\r\n2\r\n\r\n113045\t5\r\n523150 , 4\r\n", 2,
-       {113045, 523150}, {5, 4}, {4, 5}, 5},
+       "t\n3\nc\n113045\n   7\n\n523150 2 99 88\n  513000,3\n",
+       3,
+       {113045, 523150, 513000},
+       {7, 2, 3},
+       {4, 7, 8},
+       7},
+      {"CR LF line ends, tabs and commas",
+       "t\r\n2\r\n\r\n113045\t5\r\n523150 , 4\r\n",
+       2,
+       {113045, 523150},
+       {5, 4},
+       {4, 5},
+       5},
       {"largest ignores numbers below 1", "t\n2\nc\n1 0\n2 -4\n", 2, {1, 2}, {0, -4}, {4, 5}, 0},
-      {"count line with text after it, no final line end", "t\n 1 entry\nc\n901050 12", 1,
-       {901050}, {12}, {4}, 12},
+      {"count line with text after it, no final line end",
+       "t\n 1 entry\nc\n901050 12",
+       1,
+       {901050},
+       {12},
+       {4},
+       12},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);

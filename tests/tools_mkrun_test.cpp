@@ -33,7 +33,8 @@ using bantrisk::mkrun::Plan;
 int module_of_code(std::int32_t code) {
   int bank = 0, side = 0, module = 0, group = 0, element = 0;
   bantrisk::deconstruct_ndet(code, bank, side, module, group, element);
-  if (group >= 2 || !bantrisk::names_module(bantrisk::default_modules_per_side, bank, side, module)) {
+  if (group >= 2 ||
+      !bantrisk::names_module(bantrisk::default_modules_per_side, bank, side, module)) {
     return 0;
   }
   return bantrisk::module2index(bantrisk::default_modules_per_side, bank, side, module);
@@ -197,8 +198,7 @@ std::vector<std::int32_t> integrate_run(const fs::path &file) {
 TEST(Mkrun, SmallRunReadsBackAndIsDeterministic) {
   Scratch scratch("small");
   const std::string dir = scratch.dir.string();
-  ASSERT_EQ(mkrun("--spectra 300 --channels 50 --seed 5 --dir " + dir +
-                  " --integrals totals.txt"),
+  ASSERT_EQ(mkrun("--spectra 300 --channels 50 --seed 5 --dir " + dir + " --integrals totals.txt"),
             0);
   const auto planned = read_integrals_file(scratch.dir / "totals.txt");
   ASSERT_EQ(planned.size(), 300U);
@@ -281,9 +281,9 @@ TEST(Mkrun, SummaryNamesThePlantedFaults) {
 }
 
 TEST(Mkrun, BadOptionsAreRefused) {
-  for (const char *args : {"", "--spectra 10", "--spectra 20001 --channels 5",
-                           "--spectra 10 --channels 5 --gzip 12", "--spectra x --channels 5",
-                           "--spectra 10 --channels 5 --colour red"}) {
+  for (const char *args :
+       {"", "--spectra 10", "--spectra 20001 --channels 5", "--spectra 10 --channels 5 --gzip 12",
+        "--spectra x --channels 5", "--spectra 10 --channels 5 --colour red"}) {
     EXPECT_NE(mkrun(std::string(args) + " --dir /nonexistent_unused 2>/dev/null"), 0) << args;
   }
 }

@@ -181,8 +181,8 @@ void write_text(const std::filesystem::path &file, const std::string &text) {
 }
 
 std::string spectra_file_text(const Plan &plan) {
-  std::string text = "Spectra file of a synthetic run (bantrisk-mkrun, seed " +
-                     std::to_string(plan.seed) + ")\n";
+  std::string text =
+      "Spectra file of a synthetic run (bantrisk-mkrun, seed " + std::to_string(plan.seed) + ")\n";
   text += std::to_string(plan.entries.size()) + "   entries\n";
   text += "  detector  spectrum\n";
   std::array<char, 32> line{};

@@ -94,8 +94,8 @@ std::vector<int> share_spectra(int in_modules, int modules) {
   int given = 0;
   for (int k = 1; k <= modules; ++k) {
     const int w = k == partly_dead_index ? heavy : 1;
-    n[k] = std::min(max_elements, static_cast<int>(static_cast<long long>(in_modules) * w /
-                                                   weight_sum));
+    n[k] = std::min(max_elements,
+                    static_cast<int>(static_cast<long long>(in_modules) * w / weight_sum));
     given += n[k];
   }
   for (int k = 1; given < in_modules; k = k % modules + 1) {
@@ -108,8 +108,8 @@ std::vector<int> share_spectra(int in_modules, int modules) {
 }
 
 struct Factors {
-  std::vector<double> spectrum;  // planted factor of each spectrum (0: dead)
-  std::map<int, double> module;  // planted factor of a module
+  std::vector<double> spectrum; // planted factor of each spectrum (0: dead)
+  std::map<int, double> module; // planted factor of a module
   std::map<int, std::vector<std::int32_t>> spectrum_faults; // host module -> its low/high spectra
 };
 
@@ -318,8 +318,8 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
     planted.module[high_module_index] = 2.5;
   }
   // A low and a high spectrum in the first quiet module of every bank with room for them.
-  const std::set<int> busy{dead_module_index, partly_dead_index, low_module_index,
-                           high_module_index, single_dead_modules[0], single_dead_modules[1],
+  const std::set<int> busy{dead_module_index,      partly_dead_index,      low_module_index,
+                           high_module_index,      single_dead_modules[0], single_dead_modules[1],
                            single_dead_modules[2], single_dead_modules[3], 50};
   std::set<int> hosted_slots;
   for (int k = 1; k <= modules; ++k) {
@@ -351,9 +351,8 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
       const int k = plan.module_of[sp - 1];
       const auto it = planted.module.find(k);
       const double module_factor = it != planted.module.end() ? it->second : 1.0;
-      plan.totals[sp - 1] =
-          static_cast<std::int32_t>(std::lround(normal[sp - 1] * module_factor *
-                                                planted.spectrum[sp - 1]));
+      plan.totals[sp - 1] = static_cast<std::int32_t>(
+          std::lround(normal[sp - 1] * module_factor * planted.spectrum[sp - 1]));
       if (planted.spectrum[sp - 1] != 0.0 && plan.totals[sp - 1] == 0) {
         plan.totals[sp - 1] = 1; // only planted spectra are empty
       }

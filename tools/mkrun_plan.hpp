@@ -18,19 +18,19 @@ struct Plan {
   int spectra = 0;
   int channels = 0;
   std::uint64_t seed = 0;
-  std::vector<Entry> entries;            // spectra file entries, in file order
-  std::vector<std::int32_t> totals;      // counts of spectrum s at index s-1
-  std::vector<int> module_of;            // module index of spectrum s at s-1 (0: none)
+  std::vector<Entry> entries;       // spectra file entries, in file order
+  std::vector<std::int32_t> totals; // counts of spectrum s at index s-1
+  std::vector<int> module_of;       // module index of spectrum s at s-1 (0: none)
   // Planted faults, as the checks should find them.
-  std::vector<std::int32_t> dead_spectra;        // module spectra with no counts, ascending
-  std::vector<std::int32_t> zero_spectra;        // every spectrum with no counts, ascending
-  int dead_module = 0;                           // module index, 0 when none
-  int partly_dead_module = 0;                    // module index, 0 when none
-  std::vector<int> low_modules, high_modules;    // module indexes
+  std::vector<std::int32_t> dead_spectra;     // module spectra with no counts, ascending
+  std::vector<std::int32_t> zero_spectra;     // every spectrum with no counts, ascending
+  int dead_module = 0;                        // module index, 0 when none
+  int partly_dead_module = 0;                 // module index, 0 when none
+  std::vector<int> low_modules, high_modules; // module indexes
   std::vector<std::int32_t> low_spectra, high_spectra;
-  std::int32_t duplicate_spectrum = 0;           // listed twice in the spectra file
-  std::int32_t unlisted_spectrum = 0;            // not in the spectra file (full-size runs)
-  std::vector<std::string> notes;                // faults that did not fit this size
+  std::int32_t duplicate_spectrum = 0; // listed twice in the spectra file
+  std::int32_t unlisted_spectrum = 0;  // not in the spectra file (full-size runs)
+  std::vector<std::string> notes;      // faults that did not fit this size
 };
 
 // Builds the plan; throws std::invalid_argument for sizes outside 1..20000 spectra and

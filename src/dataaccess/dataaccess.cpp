@@ -15,10 +15,10 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <map>
 #include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <variant>
 
 namespace bantrisk::dataaccess {
@@ -59,8 +59,7 @@ void probe_open(const std::string &path, unsigned seconds) {
   }
   throw RunFileError(run_file_message(
       path, WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
-                ? "damaged file: reading it did not finish within " + std::to_string(seconds) +
-                      " s"
+                ? "damaged file: reading it did not finish within " + std::to_string(seconds) + " s"
                 : "damaged file: the HDF5 library failed reading it"));
 }
 
@@ -242,9 +241,9 @@ void Session::Impl::transfer(std::string_view source, std::string_view direction
 
   const int n = file.channels() + 1;
   if (first < 1 || count < 0 || count > n - first + 1) {
-    fail("mf_transfer of " + std::string(source) + " elements " + std::to_string(first) +
-         " to " + std::to_string(static_cast<long long>(first) + count - 1) +
-         ", the run has " + std::to_string(n) + " per spectrum");
+    fail("mf_transfer of " + std::string(source) + " elements " + std::to_string(first) + " to " +
+         std::to_string(static_cast<long long>(first) + count - 1) + ", the run has " +
+         std::to_string(n) + " per spectrum");
   }
   if (component == "X") {
     if (type_name != "FLOAT32[]" || !std::holds_alternative<float *>(dest)) {

@@ -72,7 +72,9 @@ int next_prime(int n) {
   return n;
 }
 
-std::size_t ceil_div(std::size_t a, std::size_t b) { return (a + b - 1) / b; }
+std::size_t ceil_div(std::size_t a, std::size_t b) {
+  return (a + b - 1) / b;
+}
 
 } // namespace
 
@@ -196,8 +198,8 @@ std::vector<std::string> RunFile::State::children(hid_t group, const std::string
         H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, i, nullptr, 0, H5P_DEFAULT),
         "cannot list " + where);
     std::string name(static_cast<std::size_t>(len) + 1, '\0');
-    checked(H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, i, name.data(),
-                               name.size(), H5P_DEFAULT),
+    checked(H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, i, name.data(), name.size(),
+                               H5P_DEFAULT),
             "cannot list " + where);
     name.resize(static_cast<std::size_t>(len));
     names.push_back(std::move(name));
@@ -230,8 +232,7 @@ std::optional<std::string> RunFile::State::find_child(hid_t group, const std::st
                                                       std::string &chosen_path) {
   const AttrValue preferred = attribute(group, default_attr, where);
   std::optional<std::string> chosen;
-  if (!preferred.strings.empty() &&
-      is_group_of_class(group, preferred.strings.front(), nx_class)) {
+  if (!preferred.strings.empty() && is_group_of_class(group, preferred.strings.front(), nx_class)) {
     chosen = preferred.strings.front();
   } else {
     for (const std::string &name : children(group, where)) {
@@ -406,8 +407,8 @@ void RunFile::State::read_boundaries(hid_t data_group, const std::string &data_p
   // The channel axis is the last axis of the signal.
   std::string axis_name;
   std::string source;
-  if (const auto names = split_axes(group_axes); !names.empty() && names.back() != "." &&
-                                                 !names.back().empty()) {
+  if (const auto names = split_axes(group_axes);
+      !names.empty() && names.back() != "." && !names.back().empty()) {
     axis_name = names.back();
     source = "the axes of " + data_path;
   } else {
@@ -439,16 +440,16 @@ void RunFile::State::read_boundaries(hid_t data_group, const std::string &data_p
   h5::Dataset ds(checked(H5Dopen2(data_group, axis_name.c_str(), H5P_DEFAULT),
                          "cannot open dataset " + bpath));
   h5::Dataspace space(checked(H5Dget_space(ds.get()), "cannot read the shape of " + bpath));
-  const int brank = checked(H5Sget_simple_extent_ndims(space.get()),
-                            "cannot read the shape of " + bpath);
+  const int brank =
+      checked(H5Sget_simple_extent_ndims(space.get()), "cannot read the shape of " + bpath);
   hsize_t length = 0;
   if (brank == 1) {
     checked(H5Sget_simple_extent_dims(space.get(), &length, nullptr),
             "cannot read the shape of " + bpath);
   }
   if (brank != 1 || length != static_cast<hsize_t>(channels) + 1) {
-    const std::string shape = brank == 1 ? std::to_string(length) + " values"
-                                         : "rank " + std::to_string(brank);
+    const std::string shape =
+        brank == 1 ? std::to_string(length) + " values" : "rank " + std::to_string(brank);
     fail("time-channel boundaries " + bpath + " have " + shape + ", expected " +
          std::to_string(channels + 1) + " (time channels + 1)");
   }
@@ -506,8 +507,8 @@ void RunFile::State::plan_reading(hid_t data_group, const std::string &signal_na
       unsigned flags = 0;
       std::size_t nelmts = 0;
       std::array<char, 64> name{};
-      const H5Z_filter_t id = H5Pget_filter2(dcpl.get(), static_cast<unsigned>(i), &flags,
-                                             &nelmts, nullptr, name.size(), name.data(), nullptr);
+      const H5Z_filter_t id = H5Pget_filter2(dcpl.get(), static_cast<unsigned>(i), &flags, &nelmts,
+                                             nullptr, name.size(), name.data(), nullptr);
       if (id < 0) {
         fail_h5("cannot inspect the compression of " + spath);
       }
@@ -620,19 +621,28 @@ RunFile::RunFile(std::string path) : st_(std::make_unique<State>()) {
 
 RunFile::~RunFile() = default;
 
-const std::string &RunFile::path() const { return st_->path; }
-int RunFile::spectra() const { return st_->spectra; }
-int RunFile::channels() const { return st_->channels; }
-const std::vector<float> &RunFile::boundaries() const { return st_->boundaries; }
-const ReadPlan &RunFile::plan() const { return st_->plan; }
+const std::string &RunFile::path() const {
+  return st_->path;
+}
+int RunFile::spectra() const {
+  return st_->spectra;
+}
+int RunFile::channels() const {
+  return st_->channels;
+}
+const std::vector<float> &RunFile::boundaries() const {
+  return st_->boundaries;
+}
+const ReadPlan &RunFile::plan() const {
+  return st_->plan;
+}
 
 void RunFile::load(int s) {
   if (s < 1 || s > st_->spectra) {
     st_->fail("spectrum " + std::to_string(s) + " outside 1.." + std::to_string(st_->spectra));
   }
   const std::int64_t s0 = s - 1;
-  if (st_->block_first < 0 || s0 < st_->block_first ||
-      s0 >= st_->block_first + st_->block_count) {
+  if (st_->block_first < 0 || s0 < st_->block_first || s0 >= st_->block_first + st_->block_count) {
     st_->load_block(s0);
   }
 }

@@ -29,9 +29,8 @@ void fixed_string_attr(hid_t obj, const char *name, const std::string &value) {
   check(H5Tset_size(type.get(), value.size()), "size a string");
   check(H5Tset_strpad(type.get(), H5T_STR_NULLTERM), "pad a string");
   Dataspace space(checked(H5Screate(H5S_SCALAR), "create a dataspace"));
-  Attribute attr(checked(
-      H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
-      "create an attribute"));
+  Attribute attr(checked(H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
+                         "create an attribute"));
   check(H5Awrite(attr.get(), type.get(), value.data()), "write an attribute");
 }
 
@@ -46,15 +45,14 @@ void text_attr(hid_t obj, const char *name, const std::vector<std::string> &valu
   std::vector<const char *> ptrs;
   for (const std::string &v : values)
     ptrs.push_back(v.c_str());
-  Attribute attr(checked(
-      H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
-      "create an attribute"));
+  Attribute attr(checked(H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
+                         "create an attribute"));
   check(H5Awrite(attr.get(), type.get(), ptrs.data()), "write an attribute");
 }
 
 Group nx_group(hid_t parent, const char *name, const char *nx_class) {
-  Group g(checked(H5Gcreate2(parent, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
-                  "create a group"));
+  Group g(
+      checked(H5Gcreate2(parent, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), "create a group"));
   fixed_string_attr(g.get(), "NX_class", nx_class);
   return g;
 }
@@ -64,9 +62,9 @@ void write_vector(hid_t parent, const char *name, hid_t file_type, hid_t memory_
                   const std::vector<T> &values) {
   const hsize_t n = values.size();
   Dataspace space(checked(H5Screate_simple(1, &n, nullptr), "create a dataspace"));
-  Dataset ds(checked(H5Dcreate2(parent, name, file_type, space.get(), H5P_DEFAULT, H5P_DEFAULT,
-                                H5P_DEFAULT),
-                     name));
+  Dataset ds(checked(
+      H5Dcreate2(parent, name, file_type, space.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+      name));
   check(H5Dwrite(ds.get(), memory_type, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()), name);
   if (std::string(name) == "time_of_flight")
     text_attr(ds.get(), "units", {"microsecond"}, false);
@@ -96,10 +94,10 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
 
   // Counts: chunked, written a slab of whole chunk rows at a time.
   const auto c = static_cast<hsize_t>(layout.channels);
-  const hsize_t chunk_rows = std::min<hsize_t>(
-      static_cast<hsize_t>(layout.spectra),
-      layout.chunk_spectra > 0 ? static_cast<hsize_t>(layout.chunk_spectra)
-                             : std::max<hsize_t>(1, (256 * 1024) / (4 * c)));
+  const hsize_t chunk_rows =
+      std::min<hsize_t>(static_cast<hsize_t>(layout.spectra),
+                        layout.chunk_spectra > 0 ? static_cast<hsize_t>(layout.chunk_spectra)
+                                                 : std::max<hsize_t>(1, (256 * 1024) / (4 * c)));
   const std::array<hsize_t, 2> dims{static_cast<hsize_t>(layout.spectra), c};
   const std::array<hsize_t, 2> chunk{chunk_rows, c};
   PropList dcpl(checked(H5Pcreate(H5P_DATASET_CREATE), "create a property list"));
@@ -107,8 +105,8 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
   if (layout.gzip > 0)
     check(H5Pset_deflate(dcpl.get(), static_cast<unsigned>(layout.gzip)), "set compression");
   Dataspace space(checked(H5Screate_simple(2, dims.data(), nullptr), "create a dataspace"));
-  Dataset counts(checked(H5Dcreate2(data.get(), "counts", H5T_STD_I32LE, space.get(),
-                                    H5P_DEFAULT, dcpl.get(), H5P_DEFAULT),
+  Dataset counts(checked(H5Dcreate2(data.get(), "counts", H5T_STD_I32LE, space.get(), H5P_DEFAULT,
+                                    dcpl.get(), H5P_DEFAULT),
                          "create counts"));
   text_attr(counts.get(), "units", {"counts"}, false);
 
@@ -124,9 +122,9 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
                               nullptr),
           "select spectra");
     Dataspace mem(checked(H5Screate_simple(2, count.data(), nullptr), "create a dataspace"));
-    check(H5Dwrite(counts.get(), H5T_NATIVE_INT32, mem.get(), space.get(), H5P_DEFAULT,
-                   slab.data()),
-          "write counts");
+    check(
+        H5Dwrite(counts.get(), H5T_NATIVE_INT32, mem.get(), space.get(), H5P_DEFAULT, slab.data()),
+        "write counts");
   }
 }
 

@@ -55,8 +55,8 @@ void load_detector_map(Io &io, RunState &run) {
   int istat = 0;
 
   run.list_name = list_name_from_z_r(io);
-  con.write_line(free_format(
-      {"Reading spectrum file information from: ", first_chars(run.list_name, 30)}));
+  con.write_line(
+      free_format({"Reading spectrum file information from: ", first_chars(run.list_name, 30)}));
   check_file(io, run.list_name, run.list_name, 1, 1, istat);
 
   // The first list line whose number of spectra is the run's names the spectra file: the
@@ -108,10 +108,10 @@ void load_detector_map(Io &io, RunState &run) {
   }
 
   if (search != Search::found) {
-    con.write_line(free_format({search == Search::not_found
-                                    ? "Appropriate spectrum file not found in "
-                                    : "Error reading data from ",
-                                first_chars(run.list_name, 40)}));
+    con.write_line(
+        free_format({search == Search::not_found ? "Appropriate spectrum file not found in "
+                                                 : "Error reading data from ",
+                     first_chars(run.list_name, 40)}));
     run.spectra_name = std::string(name_length, ' ');
     int nchar = 0;
     get_stringd(con, run.spectra_name, "spectrum file", nchar, 0);
@@ -128,8 +128,8 @@ void load_detector_map(Io &io, RunState &run) {
   DetectorMap &map = run.map;
   std::vector<std::int32_t> first_line(max_spectra + 1, 0);
   const SpectraTables tables{map.code, map.spectrum, first_line};
-  read_spectra(io, &spectra_file, run.spectra_name, tables, map.entries, map.specified,
-               map.largest, max_spectra, 1);
+  read_spectra(io, &spectra_file, run.spectra_name, tables, map.entries, map.specified, map.largest,
+               max_spectra, 1);
   spectra_file.close();
 
   if (map.entries != map.specified) {
@@ -153,19 +153,18 @@ void load_detector_map(Io &io, RunState &run) {
                      map.element[e]);
     const bool spectrum_ok = map.spectrum[e] >= 1 && map.spectrum[e] <= max_spectra;
     const bool candidate = map.group[e] < 2;
-    const bool code_ok = map.code[e] >= 0 &&
-                         names_module(run.modules_per_side, map.bank[e], map.side[e], map.module[e]);
+    const bool code_ok = map.code[e] >= 0 && names_module(run.modules_per_side, map.bank[e],
+                                                          map.side[e], map.module[e]);
     map.in_module[e] = spectrum_ok && candidate && code_ok ? 1 : 0;
 
     const std::string where = "** WARNING: spectra file line " + exact_int(first_line[e]) + ": ";
     if (!spectrum_ok) {
       con.write_line(free_format({where, "spectrum number ", exact_int(map.spectrum[e]),
-                                  " (detector code ", exact_int(map.code[e]),
-                                  ") is outside 1 to ", exact_int(max_spectra),
-                                  "; entry left out of the checks"}));
+                                  " (detector code ", exact_int(map.code[e]), ") is outside 1 to ",
+                                  exact_int(max_spectra), "; entry left out of the checks"}));
     } else if (candidate && !code_ok) {
-      con.write_line(free_format({where, "detector code ", exact_int(map.code[e]),
-                                  " (spectrum ", exact_int(map.spectrum[e]),
+      con.write_line(free_format({where, "detector code ", exact_int(map.code[e]), " (spectrum ",
+                                  exact_int(map.spectrum[e]),
                                   ") names no detector module; entry left out of the checks"}));
     }
   }

@@ -86,9 +86,8 @@ void save_integrals(Io &io, RunState &run) {
   const std::int32_t n = std::clamp(run.analysed, 0, max_spectra);
   io.write_line(integrals_unit, concat({" ", exact_int(n)}));
   for (std::int32_t k = 1; k <= n; ++k)
-    io.write_line(integrals_unit,
-                  concat({" ", exact_int(k), " ",
-                          exact_int(run.integrals[static_cast<std::size_t>(k)])}));
+    io.write_line(integrals_unit, concat({" ", exact_int(k), " ",
+                                          exact_int(run.integrals[static_cast<std::size_t>(k)])}));
   if (!io.close(integrals_unit))
     return; // the failure is reported; the earlier file, if any, is kept
 

@@ -38,11 +38,11 @@ struct DetectorMap {
 struct ModuleTables {
   std::array<std::string, max_module_indexes + 1> label{};
   std::array<int, max_module_indexes + 1> bank{}, side{}, module{};
-  std::array<std::int32_t, max_module_indexes + 1> spectra{};   // entries in the module
-  std::array<std::int64_t, max_module_indexes + 1> total{};     // sum of their integrals
-  std::array<std::int32_t, max_module_indexes + 1> dead{};      // dead spectra found
+  std::array<std::int32_t, max_module_indexes + 1> spectra{}; // entries in the module
+  std::array<std::int64_t, max_module_indexes + 1> total{};   // sum of their integrals
+  std::array<std::int32_t, max_module_indexes + 1> dead{};    // dead spectra found
   std::array<std::vector<std::int32_t>, max_module_indexes + 1> dead_list{};
-  std::array<float, max_module_indexes + 1> average{};          // live modules only
+  std::array<float, max_module_indexes + 1> average{}; // live modules only
 };
 
 struct BankTables {
@@ -82,8 +82,10 @@ struct RunState {
   int dead_module_count = 0;
   std::string dead_module_list;
 
-  std::array<float, bank_slots + 1> low_limit{0.0f, 0.1f, 0.25f, 0.44f, 0.55f, 0.75f, 0.44f, 0.1f, 0.2f};
-  std::array<float, bank_slots + 1> high_limit{0.0f, 1.9f, 2.5f, 1.64f, 1.65f, 1.25f, 1.64f, 1.64f, 1.64f};
+  std::array<float, bank_slots + 1> low_limit{0.0f,  0.1f,  0.25f, 0.44f, 0.55f,
+                                              0.75f, 0.44f, 0.1f,  0.2f};
+  std::array<float, bank_slots + 1> high_limit{0.0f,  1.9f,  2.5f,  1.64f, 1.65f,
+                                               1.25f, 1.64f, 1.64f, 1.64f};
   std::vector<std::int32_t> flags = std::vector<std::int32_t>(max_spectra + 1, 1);
 };
 

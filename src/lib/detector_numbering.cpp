@@ -33,7 +33,9 @@ void deconstruct_ndet(std::int32_t code, int &bank, int &side, int &module, int 
     bank = 0;
 }
 
-int nbank18(int bank) { return ((bank - 8) % 8) + 8; }
+int nbank18(int bank) {
+  return ((bank - 8) % 8) + 8;
+}
 
 int module2index(const ModulesPerSide &t, int bank, int side, int module) {
   // A bank, side or module outside the instrument would step past the table or land on another
@@ -79,11 +81,20 @@ bool names_module(const ModulesPerSide &t, int bank, int side, int module) {
 char detside1(int side, int bank) {
   char letter = '?';
   switch (side) {
-  case 0: letter = 'E'; break;
-  case 1: letter = 'W'; break;
-  case 2: letter = 'U'; break;
-  case 3: letter = 'D'; break;
-  default: break;
+  case 0:
+    letter = 'E';
+    break;
+  case 1:
+    letter = 'W';
+    break;
+  case 2:
+    letter = 'U';
+    break;
+  case 3:
+    letter = 'D';
+    break;
+  default:
+    break;
   }
   if (bank == 5 && side == 2)
     letter = 'E';
@@ -94,11 +105,16 @@ char detside1(int side, int bank) {
 
 std::string detside4(int side, int bank) {
   switch (detside1(side, bank)) {
-  case 'E': return "East";
-  case 'W': return "West";
-  case 'U': return "Up  ";
-  case 'D': return "Down";
-  default: return "????";
+  case 'E':
+    return "East";
+  case 'W':
+    return "West";
+  case 'U':
+    return "Up  ";
+  case 'D':
+    return "Down";
+  default:
+    return "????";
   }
 }
 

@@ -18,9 +18,13 @@ std::string fit(std::string s, int w) {
 }
 } // namespace
 
-std::string exact_int(std::int64_t v) { return std::to_string(v); }
+std::string exact_int(std::int64_t v) {
+  return std::to_string(v);
+}
 
-std::string int_field(std::int64_t v, int w) { return fit(std::to_string(v), w); }
+std::string int_field(std::int64_t v, int w) {
+  return fit(std::to_string(v), w);
+}
 
 std::string zero_filled_int(std::int64_t v, int w) {
   if (w <= 0)

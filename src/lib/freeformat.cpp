@@ -8,9 +8,15 @@ namespace bantrisk {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool ends_value(char c) { return is_blank(c) || c == ',' || c == '/'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool ends_value(char c) {
+  return is_blank(c) || c == ',' || c == '/';
+}
 
 // Walks the records of one read. `next` fetches the following record when the current one is
 // used up; without it the read ends with its text.

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,7 +92,9 @@ ReplacingFile::~ReplacingFile() {
   }
 }
 
-void ReplacingFile::write_line(std::string_view line) { out_ << line << '\n'; }
+void ReplacingFile::write_line(std::string_view line) {
+  out_ << line << '\n';
+}
 
 bool ReplacingFile::commit() {
   if (done_)
@@ -110,7 +112,9 @@ bool ReplacingFile::commit() {
   return true;
 }
 
-Io::~Io() { close_all(); }
+Io::~Io() {
+  close_all();
+}
 
 void Io::write_line(int unit, std::string_view line) {
   if (unit == 0) {

@@ -8,7 +8,9 @@
 
 namespace bantrisk {
 
-int len_int(std::int64_t ival) { return static_cast<int>(exact_int(ival).size()); }
+int len_int(std::int64_t ival) {
+  return static_cast<int>(exact_int(ival).size());
+}
 
 int len_string(std::string_view s) {
   std::size_t n = s.size();

@@ -85,9 +85,9 @@ void read_entries(Io &io, std::istream &file, std::string_view name, const Spect
   const auto room = [](const auto &table) {
     return table.empty() ? std::size_t{0} : table.size() - 1;
   };
-  const std::size_t held = std::min({room(tables.code), room(tables.spectrum),
-                                     room(tables.first_line),
-                                     static_cast<std::size_t>(std::max(capacity, 0))});
+  const std::size_t held =
+      std::min({room(tables.code), room(tables.spectrum), room(tables.first_line),
+                static_cast<std::size_t>(std::max(capacity, 0))});
 
   entries = 0;
   largest = 0;
@@ -100,9 +100,8 @@ void read_entries(Io &io, std::istream &file, std::string_view name, const Spect
     std::int32_t extra_code = 0;
     std::int32_t extra_spectrum = 0;
     const bool room_left = next <= held;
-    const std::array<FreeTarget, 2> targets{
-        room_left ? &tables.code[next] : &extra_code,
-        room_left ? &tables.spectrum[next] : &extra_spectrum};
+    const std::array<FreeTarget, 2> targets{room_left ? &tables.code[next] : &extra_code,
+                                            room_left ? &tables.spectrum[next] : &extra_spectrum};
     const ReadStatus status = read_free(in, targets);
     if (status == ReadStatus::end_of_data)
       break;
@@ -111,9 +110,8 @@ void read_entries(Io &io, std::istream &file, std::string_view name, const Spect
       throw ProgramStop{1};
     }
     if (!room_left) {
-      con.write_line(free_format(
-          {"** ERROR: spectra file has more than ", exact_int(static_cast<std::int64_t>(held)),
-           " entries"}));
+      con.write_line(free_format({"** ERROR: spectra file has more than ",
+                                  exact_int(static_cast<std::int64_t>(held)), " entries"}));
       throw ProgramStop{1};
     }
     ++entries;

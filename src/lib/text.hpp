@@ -11,7 +11,9 @@ namespace bantrisk {
 std::string fixed_text(std::string_view s, std::size_t n);
 
 // The first `n` characters of `s`, padded with blanks when `s` is shorter.
-inline std::string first_chars(std::string_view s, std::size_t n) { return fixed_text(s, n); }
+inline std::string first_chars(std::string_view s, std::size_t n) {
+  return fixed_text(s, n);
+}
 
 // The pieces joined into one text.
 std::string concat(std::initializer_list<std::string_view> pieces);
