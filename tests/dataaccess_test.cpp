@@ -439,6 +439,7 @@ TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
   EXPECT_EQ(chopper.plan().chunk_spectra, 1);
   EXPECT_EQ(chopper.plan().block_spectra, 148); // the whole run fits one block
   EXPECT_GT(chopper.plan().chunk_cache_bytes, 0U);
+  EXPECT_EQ(chopper.plan().cache_in_effect, chopper.plan().chunk_cache_bytes);
   EXPECT_LE(chopper.plan().block_bytes, bantrisk::dataaccess::block_target_bytes);
   EXPECT_EQ(chopper.plan().signal_path, "/entry/data/data");
   EXPECT_EQ(chopper.plan().boundaries_path, "/entry/data/time_of_flight");

@@ -184,3 +184,21 @@ TEST(OpenNewFile, LinksDevicesAndPermissions) {
   }
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
+
+TEST(OpenNewFile, AFileThatCannotBeCompletedIsReported) {
+  ScratchDir dir;
+  ConsoleFixture f;
+  int ierr = -1;
+  open_new_file(f.io, fixed_text("/dev/full", 80), 11, 0, ierr, 1, 0, 0);
+  ASSERT_EQ(ierr, 0);
+  EXPECT_FALSE(f.io.output_failed());
+  f.io.write_line(11, " a line the device cannot take");
+  EXPECT_FALSE(f.io.close(11));
+  EXPECT_TRUE(f.io.output_failed());
+  EXPECT_EQ(f.text(), " ** Error writing file /dev/full : the file is incomplete **\n");
+
+  ConsoleFixture g;
+  open_new_file(g.io, fixed_text("nofolder/x.dat", 80), 12, 0, ierr, 1, 0, 0);
+  EXPECT_EQ(ierr, 1);
+  EXPECT_TRUE(g.io.output_failed());
+}

@@ -43,8 +43,10 @@ void probe_open(const std::string &path, unsigned seconds) {
     ::alarm(seconds);
     try {
       RunFile probe(path);
-    } catch (...) {
+    } catch (const RunFileError &) {
       ::_exit(2); // refused: the same refusal follows in this process, with its reason
+    } catch (...) {
+      ::_exit(3); // anything else is taken as damage
     }
     ::_exit(0);
   }

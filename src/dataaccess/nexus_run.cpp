@@ -375,6 +375,12 @@ void RunFile::State::locate_signal(hid_t data_group, const std::string &data_pat
   plan.whole_numbers = cls == H5T_INTEGER && (size < 4 || (size == 4 && is_signed));
   mem_type = plan.whole_numbers ? H5T_NATIVE_INT32 : H5T_NATIVE_DOUBLE;
 
+  // The counts are opened again for reading with their own chunk cache, which HDF5 applies only
+  // when no other handle holds the dataset open.
+  type.reset();
+  space.reset();
+  probe.reset();
+
   const AttrValue axes = attribute(data_group, "axes", "group " + data_path);
   std::vector<std::string> group_axes = axes.strings;
   read_boundaries(data_group, data_path, group_axes, signal_name);
@@ -542,8 +548,11 @@ void RunFile::State::plan_reading(hid_t data_group, const std::string &signal_na
     }
     // Uncompressed chunks are copied straight from the file into the block (no cache, no extra
     // copy); compressed ones go through a cache that holds what one block touches.
+    // A chunk row taller than a block is kept whole whatever its size: HDF5 holds a whole
+    // chunk to decompress it anyway, and a smaller cache would decompress it once per block.
     if (plan.filtered) {
-      cache_bytes = std::min(cache_chunks * chunk_bytes, chunk_cache_limit_bytes);
+      cache_bytes = units_per_block ? std::min(cache_chunks * chunk_bytes, chunk_cache_limit_bytes)
+                                    : cache_chunks * chunk_bytes;
     }
   } else {
     unit = 1;
@@ -563,6 +572,10 @@ void RunFile::State::plan_reading(hid_t data_group, const std::string &signal_na
   counts.reset(checked(H5Dopen2(data_group, signal_name.c_str(), dapl.get()),
                        "cannot open dataset " + spath));
   file_space.reset(checked(H5Dget_space(counts.get()), "cannot read the shape of " + spath));
+  h5::PropList applied(checked(H5Dget_access_plist(counts.get()), "cannot open " + spath));
+  std::size_t applied_slots = 0;
+  checked(H5Pget_chunk_cache(applied.get(), &applied_slots, &plan.cache_in_effect, nullptr),
+          "cannot read the chunk cache of " + spath);
   if (plan.whole_numbers) {
     whole_block.assign(static_cast<std::size_t>(block_spectra) * channels, 0);
   } else {

@@ -25,6 +25,7 @@ struct ReadPlan {
   std::int64_t block_spectra = 0;    // spectra read by one block (the last may be shorter)
   std::size_t block_bytes = 0;       // size of the block buffer
   std::size_t chunk_cache_bytes = 0; // chunk cache of the dataset (0: chunks read directly)
+  std::size_t cache_in_effect = 0;   // the chunk cache HDF5 applies to the open counts
   std::string signal_path;           // full HDF5 path of the counts
   std::string boundaries_path;       // full HDF5 path of the time-channel boundaries
   bool whole_numbers = false;        // counts held as whole numbers in memory

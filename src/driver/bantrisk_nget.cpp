@@ -1,5 +1,6 @@
 #include "driver/bantrisk_nget.hpp"
 
+#include <exception>
 #include <memory>
 #include <ostream>
 
@@ -82,9 +83,15 @@ int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
   } catch (const EndOfInput &e) {
     err << "bantrisk: " << e.what() << '\n';
     status = exit_end_of_input;
+  } catch (const std::exception &e) {
+    err << "bantrisk: " << e.what() << '\n';
+    status = exit_fatal;
   }
   // On every end the results file keeps what was written to it.
   io.close_all();
+  // A normal end that could not create or complete one of its files is not a success.
+  if (status == exit_normal && io.output_failed())
+    status = exit_fatal;
   return status;
 }
 

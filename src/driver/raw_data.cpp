@@ -2,6 +2,7 @@
 #include "driver/raw_data.hpp"
 
 #include <array>
+#include <exception>
 #include <vector>
 
 #include "dataaccess/dataaccess.hpp"
@@ -14,6 +15,7 @@
 #include "lib/messages.hpp"
 #include "lib/prompting.hpp"
 #include "lib/raw_location.hpp"
+#include "lib/text.hpp"
 
 namespace bantrisk {
 
@@ -134,6 +136,13 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
   } catch (const ProgramStop &) {
     session.mf_deactivate_session();
     throw;
+  } catch (const std::exception &e) {
+    // Anything else going wrong while the run file is read (memory, for one) ends the check
+    // in the same way.
+    con.write_line(
+        free_format({"** ERROR reading run file ", trimmed(run.full_input_name), " : ", e.what()}));
+    session.mf_deactivate_session();
+    throw ProgramStop{1};
   }
 }
 

@@ -1,5 +1,7 @@
 #include "lib/fields.hpp"
 
+#include "lib/text.hpp"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -77,9 +79,7 @@ std::string general_real(float value) {
 }
 
 std::string text_field(std::string_view s, int w) {
-  std::string out(s.substr(0, static_cast<std::size_t>(w > 0 ? w : 0)));
-  out.resize(static_cast<std::size_t>(w > 0 ? w : 0), ' ');
-  return out;
+  return fixed_text(s, static_cast<std::size_t>(w > 0 ? w : 0));
 }
 
 std::string free_format(std::initializer_list<FreeItem> items) {

@@ -138,8 +138,10 @@ bool Io::close(int unit) {
   files_.erase(it);
   if (file->commit())
     return true;
-  console_.write_line(free_format({"** Error writing file ", std::string_view(file->path()),
-                                   " : the earlier version is kept **"}));
+  output_failed_ = true;
+  console_.write_line(free_format(
+      {"** Error writing file ", std::string_view(file->path()),
+       file->in_place() ? " : the file is incomplete **" : " : the earlier version is kept **"}));
   return false;
 }
 

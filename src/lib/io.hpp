@@ -30,6 +30,8 @@ public:
   // Flushes and renames; false (and the earlier file kept) when writing or renaming failed.
   bool commit();
   const std::string &path() const { return path_; }
+  // True when the lines go straight into the file (a device, or a folder that takes no new file).
+  bool in_place() const { return temp_.empty(); }
 
 private:
   ReplacingFile(std::string path, std::string temp)
@@ -68,11 +70,16 @@ public:
   bool close(int unit);
   // Closes every file destination (the program is ending).
   void close_all();
+  // Notes an output file that could not be created (open_new_file's error report).
+  void note_output_failure() { output_failed_ = true; }
+  // True when an output file could not be created or completely written.
+  bool output_failed() const { return output_failed_; }
 
 private:
   Console &console_;
   EnvLookup env_;
   std::map<int, std::unique_ptr<ReplacingFile>> files_;
+  bool output_failed_ = false;
 };
 
 } // namespace bantrisk
