@@ -13,8 +13,8 @@ namespace bantrisk::dataaccess {
 // Size of the block buffer the reader aims at: a few hundred spectra of a typical run, small
 // enough that memory does not depend on the run's size.
 inline constexpr std::size_t block_target_bytes = std::size_t{2} << 20;
-// Largest chunk cache the reader asks for; a file whose chunks are larger than this is still
-// read correctly, only with compressed chunks decompressed more than once.
+// Largest chunk cache the reader asks for when blocks hold whole chunk rows; chunks taller
+// than a block get a cache of one whole chunk row whatever its size.
 inline constexpr std::size_t chunk_cache_limit_bytes = std::size_t{64} << 20;
 
 // How the counts are read: shown by tests and the benchmark.
