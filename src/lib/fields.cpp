@@ -10,7 +10,7 @@
 namespace bantrisk {
 
 namespace {
-std::string fit(std::string s, int w) {
+std::string fit(const std::string &s, int w) {
   if (w <= 0)
     return {};
   const auto width = static_cast<std::size_t>(w);

@@ -14,7 +14,7 @@ namespace bantrisk {
 namespace fs = std::filesystem;
 
 std::string full_name_of(std::string_view file) {
-  const std::string name(trimmed(file));
+  std::string name(trimmed(file));
   if (name.empty() || name.find('\0') != std::string::npos)
     return {};
   std::error_code ec;
