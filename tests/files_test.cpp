@@ -152,6 +152,18 @@ TEST(OpenNewFile, MissingFolderGivesTheErrorReport) {
   EXPECT_FALSE(std::filesystem::exists("nofolder"));
 }
 
+namespace {
+// Creates `name` silently, writes `line` to it and closes it: whether the file was put in place.
+bool write_one_line(const char *name, const char *line) {
+  ConsoleFixture f;
+  int ierr = -1;
+  open_new_file(f.io, fixed_text(name, 80), 10, 0, ierr, 1, 0, 0);
+  EXPECT_EQ(ierr, 0) << name;
+  f.io.write_line(10, line);
+  return f.io.close(10);
+}
+} // namespace
+
 TEST(OpenNewFile, LinksDevicesAndPermissions) {
   ScratchDir dir;
   namespace fs = std::filesystem;
@@ -160,28 +172,14 @@ TEST(OpenNewFile, LinksDevicesAndPermissions) {
   write_file("real/out.dat", "old\n");
   fs::create_symlink("real/out.dat", "link.dat");
   fs::permissions("real/out.dat", fs::perms::owner_read | fs::perms::owner_write);
-  {
-    ConsoleFixture f;
-    int ierr = -1;
-    open_new_file(f.io, fixed_text("link.dat", 80), 10, 0, ierr, 1, 0, 0);
-    ASSERT_EQ(ierr, 0);
-    f.io.write_line(10, " new");
-    EXPECT_TRUE(f.io.close(10));
-  }
+  EXPECT_TRUE(write_one_line("link.dat", " new"));
   EXPECT_TRUE(fs::is_symlink("link.dat"));
   EXPECT_EQ(read_file("real/out.dat"), " new\n");
   EXPECT_EQ(fs::status("real/out.dat").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write); // the earlier file's permissions
 
   // A device is written to, never replaced.
-  {
-    ConsoleFixture f;
-    int ierr = -1;
-    open_new_file(f.io, fixed_text("/dev/null", 80), 11, 0, ierr, 1, 0, 0);
-    ASSERT_EQ(ierr, 0);
-    f.io.write_line(11, " discarded");
-    EXPECT_TRUE(f.io.close(11));
-  }
+  EXPECT_TRUE(write_one_line("/dev/null", " discarded"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 

@@ -54,6 +54,15 @@ def nx(obj, cls, fixed=False):
         obj.attrs["NX_class"] = cls
 
 
+def data_group(f):
+    """/entry (NXentry) holding /entry/data (NXdata), with nothing else; returns the data group."""
+    e = f.create_group("entry")
+    nx(e, "NXentry")
+    d = e.create_group("data")
+    nx(d, "NXdata")
+    return d
+
+
 def counts_for(spectra, channels, seed, dtype=np.int32, high=50):
     rng = np.random.default_rng(seed)
     c = rng.integers(0, high, size=(spectra, channels)).astype(dtype)
@@ -189,10 +198,7 @@ def readable_files():
     c = counts_for(4, 3, 10)
     b = tof(3)
     with h5py.File(path("tof_fallback.nxs"), "w") as f:
-        e = f.create_group("entry")
-        nx(e, "NXentry")
-        d = e.create_group("data")
-        nx(d, "NXdata")
+        d = data_group(f)
         d.create_dataset("counts", data=c)
         d.create_dataset("time_of_flight", data=b)
         d.attrs["signal"] = "counts"
@@ -270,10 +276,7 @@ def rejected_files():
         nx(e.create_group("instrument"), "NXinstrument")
 
     with h5py.File(path("no_signal.nxs"), "w") as f:
-        e = f.create_group("entry")
-        nx(e, "NXentry")
-        d = e.create_group("data")
-        nx(d, "NXdata")
+        d = data_group(f)
         d.create_dataset("counts", data=c)
         d.create_dataset("time_of_flight", data=b3)
 
@@ -292,10 +295,7 @@ def rejected_files():
     new_style("boundaries_rank2.nxs", c, np.tile(b3, (2, 1)))
 
     with h5py.File(path("too_many_spectra.nxs"), "w") as f:
-        e = f.create_group("entry")
-        nx(e, "NXentry")
-        d = e.create_group("data")
-        nx(d, "NXdata")
+        d = data_group(f)
         d.create_dataset("counts", shape=(20001, 1), dtype=np.int32, chunks=(1000, 1))
         d.create_dataset("time_of_flight", data=tof(1))
         d.attrs["signal"] = "counts"
@@ -306,10 +306,7 @@ def rejected_files():
     new_style("rank4.nxs", np.zeros((1, 1, 2, 3), dtype=np.int32), b3)
 
     with h5py.File(path("zero_periods.nxs"), "w") as f:
-        e = f.create_group("entry")
-        nx(e, "NXentry")
-        d = e.create_group("data")
-        nx(d, "NXdata")
+        d = data_group(f)
         d.create_dataset("counts", shape=(0, 2, 3), maxshape=(None, 2, 3), dtype=np.int32)
         d.create_dataset("time_of_flight", data=b3)
         d.attrs["signal"] = "counts"
