@@ -38,7 +38,7 @@ void limit_lines(Io &io, const RunState &run, int unit) {
   }
 }
 
-void module_search(Io &io, const RunState &run, float low, float high) {
+void module_search(Io &io, RunState &run, float low, float high) {
   const ModuleTables &m = run.modules;
   for (int i = 1; i <= run.ideal_modules; ++i) {
     const auto k = static_cast<std::size_t>(i);
@@ -47,8 +47,10 @@ void module_search(Io &io, const RunState &run, float low, float high) {
     const auto slot = static_cast<std::size_t>(nbank18(m.bank[k]));
     const float ratio = ratio_of(m.average[k], run.banks.average[slot]);
     const std::string_view what = verdict(ratio, low, high);
-    if (!what.empty())
-      to_both(io, " Module " + m.label[k] + std::string(what) + fixed_field(ratio, 8, 4));
+    if (what.empty())
+      continue;
+    to_both(io, " Module " + m.label[k] + std::string(what) + fixed_field(ratio, 8, 4));
+    run.odd_modules.push_back({i, ratio, ratio > high});
   }
 }
 
@@ -89,6 +91,7 @@ void spectrum_search(Io &io, RunState &run) {
     run.flags[static_cast<std::size_t>(s)] = what.empty() ? 1 : 0;
     if (what.empty())
       continue;
+    run.odd_spectra.push_back({s, idx, ratio, ratio > run.high_limit[b]});
     const std::string &label = run.modules.label[k];
     if (label != last_label)
       to_both(io, free_format({}));
@@ -114,6 +117,8 @@ void low_high_section(Io &io, RunState &run) {
   float high = 1.5f;
   get_paramd(con, low, "low fraction", 1);
   get_paramd(con, high, "high fraction", 1);
+  run.low_fraction = low;
+  run.high_fraction = high;
   io.write_line(results_unit, " Low module limit = " + fixed_field(low, 8, 4) +
                                   "  High module limit = " + fixed_field(high, 8, 4));
   con.write_line(free_format({}));

@@ -50,6 +50,20 @@ struct BankTables {
   std::array<float, bank_slots + 1> average{};
 };
 
+// A module or spectrum found below or above its limits by the low/high section, kept for the
+// summaries written beside the report (the ratio is the one reported).
+struct ModuleFinding {
+  int index = 0; // module index
+  float ratio = 0.0f;
+  bool high = false;
+};
+struct SpectrumFinding {
+  std::int32_t spectrum = 0;
+  int module_index = 0;
+  float ratio = 0.0f;
+  bool high = false;
+};
+
 struct RunState {
   std::string results_name = fixed_text("bantrisk.dat", name_length);
   int option = 1;
@@ -87,6 +101,12 @@ struct RunState {
   std::array<float, bank_slots + 1> high_limit{0.0f,  1.9f,  2.5f,  1.64f, 1.65f,
                                                1.25f, 1.64f, 1.64f, 1.64f};
   std::vector<std::int32_t> flags = std::vector<std::int32_t>(max_spectra + 1, 1);
+
+  // The module fractions of the low/high section and what it found, in report order.
+  float low_fraction = 0.0f;
+  float high_fraction = 0.0f;
+  std::vector<ModuleFinding> odd_modules;
+  std::vector<SpectrumFinding> odd_spectra;
 };
 
 } // namespace bantrisk
