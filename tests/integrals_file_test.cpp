@@ -126,7 +126,7 @@ TEST(ReadIntegralsFile, OpensByTheFullNameInADeepFolder) {
   read_integrals_file(f.io, *run);
   EXPECT_EQ(run->analysed, 2);
   EXPECT_EQ(run->integrals[1], 7);
-  EXPECT_NE(f.text().find(" File found : " + (deep / "bantrisk.ans").string() + "\n"),
+  EXPECT_NE(f.text().find(" File found : " + (deep / "bantrisk.ans").string().substr(0, 80) + "\n"),
             std::string::npos)
       << f.text();
 }

@@ -27,8 +27,7 @@ void pass(Io &io, RunState &run, dataaccess::Session &session) {
   Console &con = io.console();
 
   // Start-up: the results file and the header, console first.
-  int ierr = 0;
-  open_new_file(io, run.results_name, results_unit, 0, ierr, 1, 0, 1);
+  create_output(io, run.results_name, results_unit);
   for (const int unit : {0, results_unit})
     prog_header(io, "BANTRISK", "Detector checking program", "Vorn Askell", "8-5-02", unit);
 
@@ -56,11 +55,15 @@ void pass(Io &io, RunState &run, dataaccess::Session &session) {
   dead_spectra_section(io, run);
   low_high_section(io, run);
 
-  // The results file is complete.
-  io.close(results_unit);
+  // The results file is complete; it is claimed only when it is in place.
+  const bool written = io.close(results_unit);
   con.write_line(free_format({}));
-  con.write_line(free_format({"Detector checking results written to file: ",
-                              std::string_view(run.results_name).substr(0, 35)}));
+  if (written)
+    con.write_line(free_format({"Detector checking results written to file: ",
+                                std::string_view(run.results_name).substr(0, 35)}));
+  else
+    con.write_line(free_format(
+        {"Detector checking results were not written to file: ", trimmed(run.results_name)}));
   con.write_line(free_format({}));
 
   save_integrals(io, run);

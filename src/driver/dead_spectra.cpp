@@ -7,6 +7,7 @@
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "driver/to_both.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
@@ -71,12 +72,6 @@ void reportdeadspecinmod(Io &io, const ModuleTables &modules, int index, int iun
 }
 
 namespace {
-
-// Both places: the console first, then the results file.
-void to_both(Io &io, const std::string &line) {
-  io.write_line(0, line);
-  io.write_line(results_unit, line);
-}
 
 void module_labels(RunState &run) {
   ModuleTables &m = run.modules;

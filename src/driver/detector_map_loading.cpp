@@ -1,6 +1,5 @@
 // The detector map: the spectrum file list, the spectra file and the split of every entry.
 #include <array>
-#include <fstream>
 #include <span>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/freeformat.hpp"
+#include "lib/input_file.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
 #include "lib/prompting.hpp"
@@ -41,11 +41,6 @@ std::string list_name_from_z_r(const Io &io) {
   return name_text(z_r.substr(0, static_cast<std::size_t>(k)) + "specfile.dat");
 }
 
-[[noreturn]] void cannot_open(Console &con, std::string_view name) {
-  con.write_line(free_format({"** ERROR: cannot open ", trimmed(name)}));
-  throw ProgramStop{1};
-}
-
 enum class Search { found, not_found, read_failure };
 
 } // namespace
@@ -63,9 +58,9 @@ void load_detector_map(Io &io, RunState &run) {
   // name is everything from the line's second word up to column 80.
   Search search = Search::not_found;
   {
-    std::ifstream list{std::string(trimmed(run.list_name))};
-    if (!list)
-      cannot_open(con, run.list_name);
+    const auto opened = open_input_file_or_stop(con, run.list_name);
+    std::istream &list = *opened;
+    io.guard_input(std::string(trimmed(run.list_name)));
     std::int32_t count = 0;
     const std::array<FreeTarget, 1> count_target{&count};
     if (read_free(list, count_target) != ReadStatus::ok) {
@@ -118,9 +113,8 @@ void load_detector_map(Io &io, RunState &run) {
   }
 
   check_file(io, run.spectra_name, run.spectra_name, 1, 1, istat);
-  std::ifstream spectra_file{std::string(trimmed(run.spectra_name))};
-  if (!spectra_file)
-    cannot_open(con, run.spectra_name);
+  const auto spectra_file = open_input_file_or_stop(con, run.spectra_name);
+  io.guard_input(std::string(trimmed(run.spectra_name)));
 
   con.write_line(free_format({"Spectrum file: ", first_chars(run.spectra_name, 60)}));
   io.write_line(results_unit, "Spectrum file: " + first_chars(run.spectra_name, 60));
@@ -128,9 +122,8 @@ void load_detector_map(Io &io, RunState &run) {
   DetectorMap &map = run.map;
   std::vector<std::int32_t> first_line(max_spectra + 1, 0);
   const SpectraTables tables{map.code, map.spectrum, first_line};
-  read_spectra(io, &spectra_file, run.spectra_name, tables, map.entries, map.specified, map.largest,
-               max_spectra, 1);
-  spectra_file.close();
+  read_spectra(io, spectra_file.get(), run.spectra_name, tables, map.entries, map.specified,
+               map.largest, max_spectra, 1);
 
   if (map.entries != map.specified) {
     con.write_line(

@@ -5,13 +5,13 @@
 // count, the i-th free-format read of two values gives its second value to spectrum i.
 #include <algorithm>
 #include <array>
-#include <fstream>
 
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/freeformat.hpp"
+#include "lib/input_file.hpp"
 #include "lib/io.hpp"
 #include "lib/prompting.hpp"
 #include "lib/text.hpp"
@@ -52,14 +52,9 @@ void read_integrals_file(Io &io, RunState &run) {
   check_file(io, run.integrals_name, run.full_input_name, 0, 1, istat);
 
   // Opened by its complete full name, which may be longer than the 80 characters shown.
-  std::ifstream in{std::string(trimmed(run.full_input_name))};
-  if (!in) {
-    con.write_line(
-        free_format({"** ERROR: cannot open file for reading: ", trimmed(run.full_input_name)}));
-    throw ProgramStop{1};
-  }
+  const auto in = open_input_file_or_stop(con, run.full_input_name);
   std::int32_t n = 0;
-  if (!read_integrals(in, run, n)) {
+  if (!read_integrals(*in, run, n)) {
     // Nothing partial is kept: the program ends here.
     con.write_line(free_format({"Error reading file ", run.integrals_name}));
     throw ProgramStop{1};
@@ -78,10 +73,8 @@ void save_integrals(Io &io, RunState &run) {
     return;
 
   run.integrals_name = fixed_text(default_integrals_name, name_length);
-  int ierr = 0;
-  open_new_file(io, run.integrals_name, integrals_unit, 0, ierr, 1, 0, 1);
-  if (ierr == 1)
-    return; // open_new_file has reported it; there is nothing to write into
+  if (!create_output(io, run.integrals_name, integrals_unit))
+    return; // reported; there is nothing to write into
 
   const std::int32_t n = std::clamp(run.analysed, 0, max_spectra);
   io.write_line(integrals_unit, concat({" ", exact_int(n)}));

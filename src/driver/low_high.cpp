@@ -6,6 +6,7 @@
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "driver/to_both.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/prompting.hpp"
@@ -13,11 +14,6 @@
 namespace bantrisk {
 
 namespace {
-
-void to_both(Io &io, const std::string &line) {
-  io.write_line(0, line);
-  io.write_line(results_unit, line);
-}
 
 // " is low with ratio = " or " is high with ratio = ", or empty when the ratio lies within the
 // limits. Ratios equal to a limit are within; a NaN ratio is neither low nor high.

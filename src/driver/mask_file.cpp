@@ -36,6 +36,11 @@ void write_mask_file(Io &io, RunState &run) {
   std::string name = fixed_text("bantrisk.mask", name_length);
   int nchar = 13;
   get_stringd(con, name, "full name of mask file", nchar, 1);
+  // The mask never replaces the run file, the spectrum file list or the spectra file.
+  while (io.is_input(name)) {
+    refuse_input_as_output(con, full_name_of(name));
+    get_stringd(con, name, "full name of mask file", nchar, 1);
+  }
 
   con.write_line(free_format({}));
   std::int32_t option = 1;
@@ -45,10 +50,8 @@ void write_mask_file(Io &io, RunState &run) {
     get_intd(con, option, "option", 1);
   } while (option != 1 && option != 2);
 
-  int ierr = 0;
-  open_new_file(io, name, mask_unit, 0, ierr, 1, 0, 1);
   // A file that could not be created has been reported; its lines have nowhere to go.
-  if (ierr != 0)
+  if (!create_output(io, name, mask_unit))
     return;
 
   const std::int32_t last = std::clamp(run.analysed, 0, max_spectra);

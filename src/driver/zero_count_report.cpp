@@ -5,6 +5,7 @@
 
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "driver/to_both.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
@@ -44,9 +45,7 @@ void zero_count_report(Io &io, RunState &run) {
 
   // Full rows, then the short one; each row on the console first, then in the results file.
   for (std::int32_t first = 1; first <= z; first += per_row) {
-    const std::string row = zero_row(run.zero_list, first, std::min(first + per_row - 1, z));
-    con.write_line(row);
-    io.write_line(results_unit, row);
+    to_both(io, zero_row(run.zero_list, first, std::min(first + per_row - 1, z)));
   }
 }
 
