@@ -60,7 +60,7 @@ void read_integrals_file(Io &io, RunState &run) {
     throw ProgramStop{1};
   }
   run.spectra = n;
-  run.analysed = n;
+  run.analysed = std::max(n, 0); // a count of 0 or less gives no integrals
 }
 
 void save_integrals(Io &io, RunState &run) {
@@ -76,7 +76,7 @@ void save_integrals(Io &io, RunState &run) {
   if (!create_output(io, run.integrals_name, integrals_unit))
     return; // reported; there is nothing to write into
 
-  const std::int32_t n = std::clamp(run.analysed, 0, max_spectra);
+  const std::int32_t n = run.analysed;
   io.write_line(integrals_unit, concat({" ", exact_int(n)}));
   for (std::int32_t k = 1; k <= n; ++k)
     io.write_line(integrals_unit, concat({" ", exact_int(k), " ",

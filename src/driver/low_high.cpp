@@ -67,8 +67,7 @@ void limit_dialogue(Io &io, RunState &run) {
 
 void spectrum_search(Io &io, RunState &run) {
   std::string last_label(4, ' ');
-  const int entries = std::clamp(run.map.entries, 0, max_spectra);
-  for (int i = 1; i <= entries; ++i) {
+  for (int i = 1; i <= run.map.entries; ++i) {
     const auto e = static_cast<std::size_t>(i);
     const std::int32_t s = run.map.spectrum[e];
     const std::int32_t counts = integral_of(run, s);

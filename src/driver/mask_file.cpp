@@ -1,5 +1,4 @@
 // The mask file.
-#include <algorithm>
 #include <string>
 
 #include "driver/checks.hpp"
@@ -54,8 +53,7 @@ void write_mask_file(Io &io, RunState &run) {
   if (!create_output(io, name, mask_unit))
     return;
 
-  const std::int32_t last = std::clamp(run.analysed, 0, max_spectra);
-  for (std::int32_t s = 1; s <= last; ++s) {
+  for (std::int32_t s = 1; s <= run.analysed; ++s) {
     const bool masked =
         integral_of(run, s) == 0 || (option == 2 && run.flags[static_cast<std::size_t>(s)] == 0);
     io.write_line(mask_unit, concat({" ", int_field(s, 7), " ", int_field(masked ? -3 : 0, 3)}));

@@ -30,9 +30,8 @@ std::string zero_row(const std::vector<std::int32_t> &list, std::int32_t first, 
 void zero_count_report(Io &io, RunState &run) {
   Console &con = io.console();
 
-  const std::int32_t analysed = std::clamp(run.analysed, 0, max_spectra);
   run.zero_count = 0;
-  for (std::int32_t s = 1; s <= analysed; ++s)
+  for (std::int32_t s = 1; s <= run.analysed; ++s)
     if (run.integrals[static_cast<std::size_t>(s)] == 0)
       run.zero_list[static_cast<std::size_t>(++run.zero_count)] = s;
   const std::int32_t z = run.zero_count;
