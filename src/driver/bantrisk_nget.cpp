@@ -92,8 +92,11 @@ int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
   }
   // On every end the results file keeps what was written to it.
   io.close_all();
-  // A normal end that could not create or complete one of its files is not a success.
-  if (status == exit_normal && io.output_failed())
+  // A normal end that could not create or complete one of its files, or write its console
+  // lines, is not a success.
+  if (io.console().output_failed())
+    err << "bantrisk: the console output could not be written completely\n";
+  if (status == exit_normal && (io.output_failed() || io.console().output_failed()))
     status = exit_fatal;
   return status;
 }

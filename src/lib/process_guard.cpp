@@ -33,13 +33,16 @@ void install_signal_handling() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
+  struct sigaction before {};
   action.sa_handler = remove_temporaries_and_end;
   sigemptyset(&action.sa_mask);
   for (const int sig : {SIGINT, SIGTERM, SIGHUP})
     sigaddset(&action.sa_mask, sig);
   action.sa_flags = SA_RESETHAND;
+  // A signal the program was started to ignore (nohup, a background job) stays ignored.
   for (const int sig : {SIGINT, SIGTERM, SIGHUP})
-    ::sigaction(sig, &action, nullptr);
+    if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      ::sigaction(sig, &action, nullptr);
 }
 
 int register_temporary(const std::string &temp) {

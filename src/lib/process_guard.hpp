@@ -8,7 +8,8 @@ namespace bantrisk {
 
 // SIGPIPE and SIGXFSZ are ignored, so that a pipe whose reader has gone and an exceeded file
 // size limit are write errors of the file concerned. SIGINT, SIGTERM and SIGHUP remove the
-// temporary files of the output files being written, then end the program as the signal does.
+// temporary files of the output files being written, then end the program as the signal does;
+// one of them that the program was started to ignore stays ignored.
 void install_signal_handling();
 
 // Marks `temp` as a temporary file that a signal removes; returns its slot, or -1 when none is
