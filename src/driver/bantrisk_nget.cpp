@@ -11,6 +11,7 @@
 #include "lib/files.hpp"
 #include "lib/header.hpp"
 #include "lib/io.hpp"
+#include "lib/process_guard.hpp"
 #include "lib/prompting.hpp"
 
 namespace bantrisk {
@@ -74,6 +75,15 @@ void pass(Io &io, RunState &run, dataaccess::Session &session) {
 }
 
 } // namespace
+
+bool claim_check_folder(Console &con) {
+  install_signal_handling();
+  // The check writes its files in the current folder: one check at a time there.
+  if (lock_folder(".") != FolderLock::busy)
+    return true;
+  con.write_line(free_format({"** ERROR: another check is running in this folder"}));
+  return false;
+}
 
 int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
   // The tables are large: they live on the heap for the whole pass.
