@@ -133,9 +133,9 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
     }
   }
   const hsize_t across = out.grid[r - 1];
-  if (out.filtered && out.chunk_bytes * across > max_chunk_bytes) {
-    ck.fail("the counts " + where + " are stored in compressed chunks whose rows (a chunk's "
-            "spectra across all time channels) exceed " + mib(max_chunk_bytes) +
+  if (out.chunk_bytes * across > max_chunk_bytes) {
+    ck.fail("the counts " + where + " are stored in chunks whose rows (a chunk's spectra across "
+            "all time channels) exceed " + mib(max_chunk_bytes) +
             " uncompressed, too large to be read");
   }
   hsize_t recorded = 0;

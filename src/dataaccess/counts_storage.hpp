@@ -15,7 +15,7 @@
 namespace bantrisk::dataaccess {
 
 // Largest uncompressed size of one chunk, and of one row of chunks side by side along the time
-// channels when the chunks are compressed (the cache must hold that row to read a block).
+// channels (a block touches a whole row; compressed, the cache must hold it).
 inline constexpr std::size_t max_chunk_bytes = std::size_t{256} << 20;
 // Largest number of chunks in the spectra read (the first period).
 inline constexpr std::size_t max_chunks = std::size_t{1} << 18;
