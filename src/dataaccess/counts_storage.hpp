@@ -29,9 +29,8 @@ struct CountsShape {
 
 // One chunk of the spectra read, as its index record says and as validated.
 struct ChunkRecord {
-  haddr_t address = HADDR_UNDEF; // HADDR_UNDEF: never written, reads as the fill value
-  std::uint32_t stored_bytes = 0;
-  std::uint32_t filter_mask = 0; // bit i set: filter i of the pipeline was not applied
+  std::uint32_t stored_bytes = 0; // 0: never written, reads as the fill value
+  std::uint32_t filter_mask = 0;  // bit i set: filter i of the pipeline was not applied
 };
 
 struct CountsStorage {
