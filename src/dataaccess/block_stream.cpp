@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace bantrisk::dataaccess {
 
@@ -28,9 +29,10 @@ int next_prime(int n) {
 } // namespace
 
 BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &name,
-                         const std::string &path, const CountsShape &shape,
-                         const CountsStorage &storage, bool whole_numbers, ReadPlan &plan)
-    : ck_(ck), path_(path), rank_(shape.rank), whole_(whole_numbers) {
+                         const std::string &path, const CountsShape &shape, CountsStorage storage,
+                         bool whole_numbers, ReadPlan &plan)
+    : ck_(ck), path_(path), storage_(std::move(storage)), rank_(shape.rank), whole_(whole_numbers) {
+  const CountsStorage &st = storage_;
   const auto r = static_cast<std::size_t>(rank_);
   spectra_ = static_cast<std::int64_t>(shape.dims[r - 2]);
   channels_ = static_cast<std::int64_t>(shape.dims[r - 1]);
@@ -39,13 +41,13 @@ BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &
   const auto target_rows =
       static_cast<std::int64_t>(std::max<std::size_t>(1, block_target_bytes / row_bytes));
 
-  plan.chunked = storage.chunked;
-  plan.filtered = storage.filtered;
+  plan.chunked = st.chunked;
+  plan.filtered = st.filtered;
   std::size_t cache_bytes = 0;
   std::size_t cache_chunks = 0;
-  if (storage.chunked) {
-    const auto chunk_rows = static_cast<std::int64_t>(storage.chunk[r - 2]);
-    const std::size_t chunks_across = storage.grid[r - 1];
+  if (st.chunked) {
+    const auto chunk_rows = static_cast<std::int64_t>(st.chunk[r - 2]);
+    const std::size_t chunks_across = st.grid[r - 1];
     unit_ = chunk_rows;
     plan.chunk_spectra = chunk_rows;
     if (chunk_rows <= target_rows) {
@@ -66,10 +68,10 @@ BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &
     // A chunk row taller than a block is kept whole whatever its size (bounded by the storage
     // validation): HDF5 holds a whole chunk to decompress it anyway, and a smaller cache would
     // decompress it once per block.
-    if (storage.filtered) {
+    if (st.filtered) {
       cache_bytes = units_per_block_
-                        ? std::min(cache_chunks * storage.chunk_bytes, chunk_cache_limit_bytes)
-                        : cache_chunks * storage.chunk_bytes;
+                        ? std::min(cache_chunks * st.chunk_bytes, chunk_cache_limit_bytes)
+                        : cache_chunks * st.chunk_bytes;
     }
   } else {
     unit_ = 1;
@@ -87,8 +89,8 @@ BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &
   const int slots = next_prime(static_cast<int>(std::max<std::size_t>(101, 10 * cache_chunks)));
   ck_.checked(H5Pset_chunk_cache(dapl.get(), static_cast<std::size_t>(slots), cache_bytes, 1.0),
               "cannot set the chunk cache of " + path_);
-  counts_.reset(ck_.checked(H5Dopen2(group, name.c_str(), dapl.get()),
-                            "cannot open dataset " + path_));
+  counts_.reset(
+      ck_.checked(H5Dopen2(group, name.c_str(), dapl.get()), "cannot open dataset " + path_));
   file_space_.reset(ck_.checked(H5Dget_space(counts_.get()), "cannot read the shape of " + path_));
   h5::PropList applied(ck_.checked(H5Dget_access_plist(counts_.get()), "cannot open " + path_));
   std::size_t applied_slots = 0;
@@ -151,13 +153,13 @@ void BlockStream::read_block(std::int64_t s0) {
   h5::Dataspace mem_space(ck_.checked(H5Screate_simple(2, mem_dims.data(), nullptr), what));
   // Predefined native types: never closed.
   const hid_t mem_type = whole_ ? H5T_NATIVE_INT32 : H5T_NATIVE_DOUBLE;
-  void *buffer = whole_ ? static_cast<void *>(whole_block_.data())
-                        : static_cast<void *>(real_block_.data());
+  void *buffer =
+      whole_ ? static_cast<void *>(whole_block_.data()) : static_cast<void *>(real_block_.data());
   // A failed read leaves no block loaded, so a retry reads again instead of using stale data.
   block_first_ = -1;
-  ck_.checked(H5Dread(counts_.get(), mem_type, mem_space.get(), file_space_.get(), H5P_DEFAULT,
-                      buffer),
-              what);
+  ck_.checked(
+      H5Dread(counts_.get(), mem_type, mem_space.get(), file_space_.get(), H5P_DEFAULT, buffer),
+      what);
   block_first_ = first;
   block_count_ = count;
 }

@@ -15,29 +15,31 @@ namespace bantrisk::dataaccess {
 
 class BlockStream {
 public:
-  // Opens dataset `name` of `group` (the counts at `path`) for reading spectra of `channels`
-  // channels, as whole numbers or reals; fills the reading fields of `plan`.
+  // Opens dataset `name` of `group` (the counts at `path`, of `shape`, stored as `storage`
+  // validated) for reading spectra as whole numbers or reals; fills the reading fields of `plan`.
   BlockStream(const h5::Checker &ck, hid_t group, const std::string &name, const std::string &path,
-              const CountsShape &shape, const CountsStorage &storage, bool whole_numbers,
-              ReadPlan &plan);
+              const CountsShape &shape, CountsStorage storage, bool whole_numbers, ReadPlan &plan);
 
   // Makes spectrum s0 (0-based) part of the loaded block.
   void load(std::int64_t s0);
   // Row of spectrum s0 in the loaded block (load first): `channels` counts.
   const std::int32_t *whole_row(std::int64_t s0) const;
   const double *real_row(std::int64_t s0) const;
+  // The validated chunk records, for reading chunks directly.
+  const CountsStorage &storage() const { return storage_; }
 
 private:
   void read_block(std::int64_t s0);
 
   const h5::Checker &ck_;
   std::string path_;
+  CountsStorage storage_;
   h5::Dataset counts_;
   h5::Dataspace file_space_;
   int rank_ = 0;
   std::int64_t spectra_ = 0;
   std::int64_t channels_ = 0;
-  bool whole_ = true;               // counts read as 32-bit whole numbers, else as doubles
+  bool whole_ = true; // counts read as 32-bit whole numbers, else as doubles
   // Spectra are read in units (one chunk row, or the whole dataset when contiguous); a unit is
   // split into blocks of `block_spectra_`, or several units make a block.
   std::int64_t unit_ = 1;

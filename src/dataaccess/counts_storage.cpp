@@ -20,9 +20,9 @@ bool inside_file(haddr_t address, std::uint64_t bytes, std::uint64_t file_size) 
 // The filters of the pipeline: which may be skipped on a chunk, and which keep its size.
 struct Pipeline {
   int count = 0;
-  std::uint32_t optional = 0;       // bits of filters a writer may skip
-  std::uint32_t size_changing = 0;  // bits of filters that change the bytes' number
-  std::uint32_t checksums = 0;      // bits of the checksum filter (adds 4 bytes)
+  std::uint32_t optional = 0;      // bits of filters a writer may skip
+  std::uint32_t size_changing = 0; // bits of filters that change the bytes' number
+  std::uint32_t checksums = 0;     // bits of the checksum filter (adds 4 bytes)
 };
 
 Pipeline read_pipeline(const h5::Checker &ck, hid_t dcpl, const std::string &where) {
@@ -34,8 +34,8 @@ Pipeline read_pipeline(const h5::Checker &ck, hid_t dcpl, const std::string &whe
   for (int i = 0; i < p.count; ++i) {
     unsigned flags = 0;
     std::size_t nelmts = 0;
-    const H5Z_filter_t id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &flags, &nelmts,
-                                           nullptr, 0, nullptr, nullptr);
+    const H5Z_filter_t id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &flags, &nelmts, nullptr,
+                                           0, nullptr, nullptr);
     if (id < 0) {
       ck.fail_h5("cannot inspect the compression of " + where);
     }
@@ -95,7 +95,8 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
   // The counts of a run must be in the run file: a virtual view of other files may read its
   // fill value for a source that is missing, and storage in external files escapes these checks.
   if (layout == H5D_VIRTUAL) {
-    ck.fail("the counts " + where + " are a virtual dataset (stored in other files), which is "
+    ck.fail("the counts " + where +
+            " are a virtual dataset (stored in other files), which is "
             "not read");
   }
   const int external = ck.checked(H5Pget_external_count(dcpl.get()), "cannot inspect " + where);
@@ -123,8 +124,8 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
     out.grid[i] = (extent + out.chunk[i] - 1) / out.chunk[i];
     chunk_count *= out.grid[i];
     if (out.chunk_bytes > max_chunk_bytes / out.chunk[i]) {
-      ck.fail("the counts " + where + " are stored in chunks of more than " +
-              mib(max_chunk_bytes) + " each (uncompressed), too large to be read");
+      ck.fail("the counts " + where + " are stored in chunks of more than " + mib(max_chunk_bytes) +
+              " each (uncompressed), too large to be read");
     }
     out.chunk_bytes *= out.chunk[i];
     if (chunk_count > max_chunks) {
@@ -134,9 +135,10 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
   }
   const hsize_t across = out.grid[r - 1];
   if (out.chunk_bytes * across > max_chunk_bytes) {
-    ck.fail("the counts " + where + " are stored in chunks whose rows (a chunk's spectra across "
-            "all time channels) exceed " + mib(max_chunk_bytes) +
-            " uncompressed, too large to be read");
+    ck.fail("the counts " + where +
+            " are stored in chunks whose rows (a chunk's spectra across "
+            "all time channels) exceed " +
+            mib(max_chunk_bytes) + " uncompressed, too large to be read");
   }
   hsize_t recorded = 0;
   const std::string index_what = "cannot read the chunk index of " + where;

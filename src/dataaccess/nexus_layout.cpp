@@ -117,14 +117,14 @@ void find_signal(const h5::Checker &ck, NexusLayout &out) {
 // The channel axis is the last axis of the signal.
 void find_boundaries(const h5::Checker &ck, NexusLayout &out) {
   const hid_t group = out.data.get();
-  if (const auto axis = last_axis(h5::attribute(ck, group, "axes", "group " + out.data_path).strings)) {
+  if (const auto axis =
+          last_axis(h5::attribute(ck, group, "axes", "group " + out.data_path).strings)) {
     out.axis_name = *axis;
     out.axis_source = "the axes of " + out.data_path;
   } else {
     h5::Dataset signal(ck.checked(H5Dopen2(group, out.signal_name.c_str(), H5P_DEFAULT),
                                   "cannot open dataset " + out.signal_path));
-    const h5::AttrValue own =
-        h5::attribute(ck, signal.get(), "axes", "dataset " + out.signal_path);
+    const h5::AttrValue own = h5::attribute(ck, signal.get(), "axes", "dataset " + out.signal_path);
     if (const auto own_axis = last_axis(own.strings)) {
       out.axis_name = *own_axis;
       out.axis_source = "the axes of " + out.signal_path;

@@ -71,11 +71,12 @@ void RunFile::State::open() {
   const std::string &spath = plan.signal_path;
   CountsStorage storage;
   {
-    h5::Dataset probe(ck.checked(H5Dopen2(layout.data.get(), layout.signal_name.c_str(), H5P_DEFAULT),
-                                 "cannot open dataset " + spath));
+    h5::Dataset probe(
+        ck.checked(H5Dopen2(layout.data.get(), layout.signal_name.c_str(), H5P_DEFAULT),
+                   "cannot open dataset " + spath));
     storage = validate_counts_storage(ck, probe.get(), spath, shape, file_size);
   }
-  stream.emplace(ck, layout.data.get(), layout.signal_name, spath, shape, storage,
+  stream.emplace(ck, layout.data.get(), layout.signal_name, spath, shape, std::move(storage),
                  plan.whole_numbers, plan);
 }
 
