@@ -12,30 +12,23 @@ namespace {
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
 
-// One channel's counts as a whole number. Counts beyond the 64-bit range take its limit; the
-// total is then beyond the 32-bit range anyway and is clamped.
+// One channel's counts as a whole number. A channel that is not a number is counted as 0, and
+// so is one whose counts are infinite or lie beyond the 64-bit range: such a count cannot be
+// added without cancelling (the largest and the smallest limit would add to -1).
 std::int64_t channel_term(float width, double value, IntegrationNotes &notes) {
   const double product = static_cast<double>(width) * value;
   if (std::isnan(product)) {
     notes.not_a_number = true;
     return 0;
   }
-  if (!(std::fabs(product) <= static_cast<double>(FLT_MAX)))
-    return product > 0 ? int64_max : int64_min; // beyond single precision, or infinite
-  // Rounded to single precision first: the counts of a channel are a single-precision value.
+  // Rounded to single precision first: the counts of a channel are a single-precision value
+  // (infinite when the product lies beyond single precision).
   const double rounded = std::round(static_cast<double>(static_cast<float>(product)));
-  if (rounded >= 0x1p63)
-    return int64_max;
-  if (rounded < -0x1p63)
-    return int64_min;
+  if (!(rounded >= -0x1p63 && rounded < 0x1p63)) {
+    notes.out_of_range = true;
+    return 0;
+  }
   return static_cast<std::int64_t>(rounded);
-}
-
-std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
-  std::int64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum))
-    return b > 0 ? int64_max : int64_min;
-  return sum;
 }
 
 } // namespace
@@ -51,10 +44,16 @@ std::int32_t integ_spec(std::span<const float> boundaries, std::span<const doubl
   if (boundaries.size() < channels + 1 || values.size() < channels)
     throw std::invalid_argument("integ_spec: fewer boundaries or values than channels");
 
+  // A sum that reached a 64-bit limit stays there: later channels cannot bring it back.
   std::int64_t sum = 0;
+  bool saturated = false;
   for (std::size_t i = 0; i < channels; ++i) {
     const float width = boundaries[i + 1] - boundaries[i];
-    sum = saturating_add(sum, channel_term(width, values[i], note));
+    const std::int64_t term = channel_term(width, values[i], note);
+    if (!saturated && __builtin_add_overflow(sum, term, &sum)) {
+      sum = term > 0 ? int64_max : int64_min;
+      saturated = true;
+    }
   }
   constexpr std::int64_t lo = std::numeric_limits<std::int32_t>::min();
   constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
