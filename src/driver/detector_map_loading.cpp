@@ -23,13 +23,6 @@ namespace bantrisk {
 
 namespace {
 
-// A name of at least 80 characters: shorter ones are blank-padded, longer ones kept whole.
-std::string name_text(std::string s) {
-  if (s.size() < name_length)
-    s.resize(name_length, ' ');
-  return s;
-}
-
 // The spectrum file list: in the Z_R directory when Z_R is set, else in the current directory.
 std::string list_name_from_z_r(const Io &io) {
   std::string z_r;

@@ -21,7 +21,7 @@ namespace bantrisk {
 void locate_raw_file(Io &io, RunState &run, Answers &ask) {
   if (auto named = ask.raw_file(io, run)) {
     // A run file named directly keeps its whole name, however long.
-    run.raw_name = named->size() < name_length ? fixed_text(*named, name_length) : *named;
+    run.raw_name = name_text(*named);
   } else {
     run.raw_name = compose_raw_name(run.raw_directory, run.raw_directory_length, run.instrument,
                                     run.run_number, run.extension);
