@@ -50,7 +50,7 @@ float single_real(const std::string &option, const std::string &text) {
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) ||
       std::fabs(value) > std::numeric_limits<float>::max())
-    throw UsageError{option + ": " + text + " is not a real number within single precision"};
+    throw UsageError{option + ": " + text + " is not a real number of single precision"};
   return static_cast<float>(value);
 }
 
