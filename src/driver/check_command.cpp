@@ -57,8 +57,10 @@ public:
   CheckConsole(const CheckConsole &) = delete;
   CheckConsole &operator=(const CheckConsole &) = delete;
 
-  // The last line that was not empty, without its first blank.
+  // The last line that was not empty, without its first blank, and whether it was told on the
+  // error stream already.
   std::string last_line() const { return last_; }
+  bool told_last() const { return told_last_; }
 
 protected:
   int_type overflow(int_type ch) override {
@@ -92,8 +94,13 @@ private:
     }
     end_progress();
     last_ = line;
-    if (!quiet_ && line.rfind("** WARNING", 0) == 0)
+    told_last_ = false;
+    // Warnings and the errors that do not end the check are told as they come.
+    const bool notice = line.rfind("** WARNING", 0) == 0 || line.rfind("** Error :", 0) == 0;
+    if (!quiet_ && notice) {
       err_ << "bantrisk: " << line << '\n';
+      told_last_ = true;
+    }
   }
 
   void end_progress() {
@@ -108,6 +115,7 @@ private:
   bool showing_ = false;
   std::string line_;
   std::string last_;
+  bool told_last_ = false;
 };
 
 // The check's answers: every choice from the options; where the dialogue would ask again to
@@ -286,7 +294,7 @@ int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std
     const std::string message = stop_message.str();
     if (!message.empty())
       err << message;
-    else
+    else if (!sink.told_last())
       err << "bantrisk: " << sink.last_line() << '\n';
     return exit_fatal;
   }
