@@ -42,8 +42,8 @@ std::set<int> columns_masked(const std::string &text) {
 std::set<int> ranges_masked(const std::string &text) {
   std::set<int> masked;
   static const std::regex range(R"((\d+)(?:-(\d+))?)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), range); it != std::sregex_iterator();
-       ++it) {
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), range);
+       it != std::sregex_iterator(); ++it) {
     const int first = std::stoi((*it)[1]);
     const int last = (*it)[2].matched ? std::stoi((*it)[2]) : first;
     EXPECT_LT(first, last + ((*it)[2].matched ? 0 : 1)) << "a range a-b has a < b";
@@ -298,10 +298,10 @@ TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
   EXPECT_EQ(j["low_spectra"], nlohmann::json::array());
   EXPECT_EQ(j["high_spectra"],
             nlohmann::json({{{"spectrum", 4}, {"module", "1E1"}, {"ratio", 2.0}}}));
-  EXPECT_EQ(j["mask"], nlohmann::json({{"file", here + "/m.xml"},
-                                       {"format", "xml"},
-                                       {"spectra", "dead"},
-                                       {"masked", 4}}));
+  EXPECT_EQ(
+      j["mask"],
+      nlohmann::json(
+          {{"file", here + "/m.xml"}, {"format", "xml"}, {"spectra", "dead"}, {"masked", 4}}));
   EXPECT_EQ(j["files"], nlohmann::json({{"results", here + "/bantrisk.dat"},
                                         {"integrals", nullptr},
                                         {"mask", here + "/m.xml"},

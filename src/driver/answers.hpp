@@ -48,8 +48,7 @@ public:
   virtual std::optional<std::string> named_spectra_file() = 0;
   virtual std::optional<std::string> named_spectrum_list() = 0;
   // `name` must name an existing file on return; `run` tells where the name came from.
-  virtual void existing_input(Io &io, std::string &name, InputFile which,
-                              const RunState &run) = 0;
+  virtual void existing_input(Io &io, std::string &name, InputFile which, const RunState &run) = 0;
   // No line of the list gave the spectra file (or the list could not be read): its name into
   // run.spectra_name.
   virtual void unlisted_spectra_file(Io &io, RunState &run, bool read_failure) = 0;

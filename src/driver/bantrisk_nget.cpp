@@ -53,8 +53,7 @@ void pass(Io &io, RunState &run, dataaccess::Session &session, Answers &ask) {
 
 } // namespace
 
-int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run,
-             std::ostream &err) {
+int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, std::ostream &err) {
   int status = exit_normal;
   try {
     pass(io, run, session, ask);

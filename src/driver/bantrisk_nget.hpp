@@ -21,6 +21,5 @@ int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err);
 
 // The same pass with its choices taken from `ask`, into `run` (which keeps what the pass found).
 // An Unanswerable choice ends it with status 1 and its message on `err`.
-int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run,
-             std::ostream &err);
+int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, std::ostream &err);
 } // namespace bantrisk

@@ -128,7 +128,9 @@ public:
 
   int source_option(Io &) override { return o_.integrals ? 2 : 1; }
 
-  void integrals_name(Io &, RunState &run) override { run.integrals_name = name_text(*o_.integrals); }
+  void integrals_name(Io &, RunState &run) override {
+    run.integrals_name = name_text(*o_.integrals);
+  }
 
   std::optional<std::string> raw_file(Io &, RunState &run) override {
     if (o_.run_file)
@@ -141,10 +143,11 @@ public:
       const std::string variable = o_.instrument + "_DATA";
       directory = env_(variable).value_or(std::string());
       if (directory.size() > static_cast<std::size_t>(max_raw_directory_length))
-        throw Unanswerable{concat({"the ", variable, " directory of ", exact_int(static_cast<std::int64_t>(directory.size())),
-                                   " characters is too long: at most ",
-                                   exact_int(max_raw_directory_length),
-                                   " fit in the raw file name; name the directory with --raw-dir"})};
+        throw Unanswerable{
+            concat({"the ", variable, " directory of ",
+                    exact_int(static_cast<std::int64_t>(directory.size())),
+                    " characters is too long: at most ", exact_int(max_raw_directory_length),
+                    " fit in the raw file name; name the directory with --raw-dir"})};
     }
     run.raw_directory = fixed_text(directory, name_length);
     run.raw_directory_length = static_cast<int>(directory.size());
@@ -183,8 +186,8 @@ public:
   void unlisted_spectra_file(Io &, RunState &run, bool read_failure) override {
     const std::string_view list = trimmed(run.list_name);
     if (read_failure)
-      throw Unanswerable{concat({"cannot read the lines of ", list,
-                                 "; name the spectra file with --spectra-file"})};
+      throw Unanswerable{concat(
+          {"cannot read the lines of ", list, "; name the spectra file with --spectra-file"})};
     throw Unanswerable{concat({"no line for ", exact_int(run.spectra), " spectra in ", list,
                                "; name the spectra file with --spectra-file"})};
   }
@@ -255,8 +258,8 @@ void closing_summary(std::ostream &out, const Findings &f, const std::optional<M
       << " High modules:   " << counted(labels_of(f.high_modules)) << '\n'
       << " Low spectra:    " << f.low_spectra.size() << '\n'
       << " High spectra:   " << f.high_spectra.size() << '\n'
-      << " Spectra masked: " << (mask ? exact_int(static_cast<std::int64_t>(mask->masked)) : "no mask")
-      << '\n'
+      << " Spectra masked: "
+      << (mask ? exact_int(static_cast<std::int64_t>(mask->masked)) : "no mask") << '\n'
       << " Files written:  " << (written.empty() ? "none" : joined(written, " ")) << '\n';
 }
 

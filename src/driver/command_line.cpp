@@ -191,8 +191,7 @@ struct CheckCommand {
     app->add_option("--high-fraction", high_fraction, "High module fraction (1.5)")
         ->type_name("X")
         ->group(checks);
-    app->add_option("--limits", limits,
-                    "Spectrum limits of bank 1 to 8; repeatable")
+    app->add_option("--limits", limits, "Spectrum limits of bank 1 to 8; repeatable")
         ->type_name("BANK:LOW:HIGH")
         ->group(checks);
     app->add_flag("--counts-per-spectrum", counts_per_spectrum,
@@ -222,8 +221,7 @@ struct CheckCommand {
     app->add_option("--summary", summary, "JSON summary; - for standard output")
         ->type_name("FILE")
         ->group(outputs);
-    app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")
-        ->group(outputs);
+    app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")->group(outputs);
   }
 
   CheckOptions options(const EnvLookup &env) const {
@@ -301,8 +299,9 @@ struct CheckCommand {
                       : *mask_format == "msk" ? MaskFormat::msk
                                               : MaskFormat::columns;
     }
-    o.summary = summary ? std::optional(summary == "-" ? *summary : checked_name("--summary", *summary))
-                        : std::nullopt;
+    o.summary = summary
+                    ? std::optional(summary == "-" ? *summary : checked_name("--summary", *summary))
+                    : std::nullopt;
     o.quiet = quiet;
 
     // The raw file the run number names, so that no output can replace it.
@@ -310,8 +309,8 @@ struct CheckCommand {
     if (o.run) {
       const std::string dir = o.raw_dir.value_or(env(o.instrument + "_DATA").value_or(""));
       if (dir.size() <= static_cast<std::size_t>(max_raw_directory_length))
-        raw_name = std::string(trimmed(compose_raw_name(
-            dir, static_cast<int>(dir.size()), o.instrument, *o.run, o.extension)));
+        raw_name = std::string(trimmed(compose_raw_name(dir, static_cast<int>(dir.size()),
+                                                        o.instrument, *o.run, o.extension)));
     }
     refuse_aliases(o, raw_name);
     return o;

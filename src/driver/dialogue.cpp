@@ -75,8 +75,8 @@ public:
     std::int32_t max_spectrum = 0;
     do {
       max_spectrum = 0;
-      get_intd(io.console(), max_spectrum,
-               "maximum spectrum number to be analysed, or 0 to do all", 1);
+      get_intd(io.console(), max_spectrum, "maximum spectrum number to be analysed, or 0 to do all",
+               1);
     } while (max_spectrum < 0 || max_spectrum > max_spectrum_bound);
     return max_spectrum;
   }

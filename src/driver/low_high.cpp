@@ -7,9 +7,9 @@
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
-#include "lib/check_defaults.hpp"
 
 namespace bantrisk {
 

@@ -49,8 +49,8 @@ constexpr std::size_t msk_line_width = 80;
 void write_columns(Io &io, const RunState &run, int option) {
   const std::int32_t last = std::clamp(run.analysed, 0, max_spectra);
   for (std::int32_t s = 1; s <= last; ++s)
-    io.write_line(mask_unit,
-                  concat({" ", int_field(s, 7), " ", int_field(is_masked(run, s, option) ? -3 : 0, 3)}));
+    io.write_line(mask_unit, concat({" ", int_field(s, 7), " ",
+                                     int_field(is_masked(run, s, option) ? -3 : 0, 3)}));
 }
 
 void write_xml(Io &io, const std::vector<std::string> &ranges) {

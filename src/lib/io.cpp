@@ -146,8 +146,8 @@ bool Io::close(int unit) {
   const std::string_view outcome =
       file->in_place() ? "the file is incomplete" : "the earlier version is kept";
   failures_.push_back(concat({"error writing ", file->path(), ": ", outcome}));
-  console_.write_line(
-      free_format({"** Error writing file ", std::string_view(file->path()), " : ", outcome, " **"}));
+  console_.write_line(free_format(
+      {"** Error writing file ", std::string_view(file->path()), " : ", outcome, " **"}));
   return false;
 }
 

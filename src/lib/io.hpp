@@ -6,8 +6,8 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <string>
 #include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
