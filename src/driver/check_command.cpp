@@ -46,6 +46,9 @@ namespace {
 
 inline constexpr int summary_unit = 13;
 
+// The end of every message about a spectra file that the list does not give.
+constexpr std::string_view name_it = "; name the spectra file with --spectra-file";
+
 // The console of a check: nothing is asked and the dialogue's console lines are not shown. Each
 // line is looked at as it is written: warnings go to the error stream, the integration progress
 // becomes one line updated in place, and the last line is kept as the reason of a fatal end.
@@ -177,19 +180,17 @@ public:
     const std::string_view list = trimmed(run.list_name);
     if (blank)
       throw Unanswerable{concat({"the line for ", exact_int(run.spectra), " spectra in ", list,
-                                 " names no spectra file; name the spectra file with "
-                                 "--spectra-file"})};
-    throw Unanswerable{concat({"spectra file not found: ", full, " (named in ", list,
-                               "); name the spectra file with --spectra-file"})};
+                                 " names no spectra file", name_it})};
+    throw Unanswerable{
+        concat({"spectra file not found: ", full, " (named in ", list, ")", name_it})};
   }
 
   void unlisted_spectra_file(Io &, RunState &run, bool read_failure) override {
     const std::string_view list = trimmed(run.list_name);
     if (read_failure)
-      throw Unanswerable{concat(
-          {"cannot read the lines of ", list, "; name the spectra file with --spectra-file"})};
-    throw Unanswerable{concat({"no line for ", exact_int(run.spectra), " spectra in ", list,
-                               "; name the spectra file with --spectra-file"})};
+      throw Unanswerable{concat({"cannot read the lines of ", list, name_it})};
+    throw Unanswerable{
+        concat({"no line for ", exact_int(run.spectra), " spectra in ", list, name_it})};
   }
 
   bool counts_per_spectrum(Io &) override { return o_.counts_per_spectrum; }
@@ -237,6 +238,7 @@ std::string joined(const std::vector<std::string> &items, std::string_view separ
 
 template <typename Odd> std::vector<std::string> labels_of(const std::vector<Odd> &odd) {
   std::vector<std::string> labels;
+  labels.reserve(odd.size());
   for (const Odd &o : odd)
     labels.push_back(o.label);
   return labels;
@@ -271,8 +273,8 @@ std::optional<std::string> written_name(const Io &io, int unit, std::string_view
 
 } // namespace
 
-int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std::ostream &err,
-              bool progress) {
+int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
+              std::ostream &err, bool progress) {
   const bool json_to_stdout = options.summary && *options.summary == "-";
   // Standard output holds only the JSON when the summary goes there.
   std::ostream &report = json_to_stdout ? err : out;
