@@ -221,6 +221,19 @@ TEST(CheckCommandLine, VersionIsTheProjects) {
   EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n");
 }
 
+// A check holds the folders it writes in, as the dialogue holds its folder: a second check
+// there ends at once and touches nothing.
+TEST(CheckCommandLine, FolderHeldByAnotherCheck) {
+  ScratchDir scratch;
+  fs::create_directory("out");
+  EXPECT_EQ(
+      run_in(scratch, "", "flock out " + check_command("--integrals a.ans --results out/r.dat")),
+      1);
+  EXPECT_EQ(read_file(".errors"),
+            "bantrisk: another check is running in " + scratch.str() + "/out\n");
+  EXPECT_TRUE(fs::is_empty("out"));
+}
+
 // The summary of the twelve-spectrum run, whose report the typical case shows: module 1E1 has
 // spectra 1-4 (200 counts per live spectrum, 2 dead, 4 twice its average), 1E2 spectra 5-8 (10
 // counts), 1W1 spectrum 11 (500 counts), 2W1 spectra 9-10 (dead); spectrum 12 is in no module.

@@ -1,6 +1,7 @@
 #include "driver/check_command.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -164,14 +165,14 @@ public:
   std::optional<std::string> named_spectra_file() override { return o_.spectra_file; }
   std::optional<std::string> named_spectrum_list() override { return o_.spectrum_list; }
 
-  void existing_input(Io &io, std::string &name, InputFile which, const RunState &run) override {
+  void existing_input(Io &io, std::string &name, InputKind which, const RunState &run) override {
     const bool blank = trimmed(name).empty();
     int istat = 0;
     check_file(io, name, name, 2, 1, istat);
     if (istat == 1)
       return;
     const std::string full(trimmed(name));
-    if (which == InputFile::spectrum_list)
+    if (which == InputKind::spectrum_list)
       throw Unanswerable{concat({"spectrum file list not found: ", full,
                                  "; name it with --spectrum-list or the spectra file with "
                                  "--spectra-file"})};
@@ -215,9 +216,13 @@ public:
     return true;
   }
 
-  std::optional<MaskChoice> mask(Io &) override {
+  std::optional<MaskChoice> mask(Io &io) override {
     if (!o_.mask)
       return std::nullopt;
+    // The dialogue asks another name for a mask that would replace an input of the check.
+    if (io.is_input(*o_.mask))
+      throw Unanswerable{concat({"the mask would replace ", full_name_of(*o_.mask),
+                                 ", an input file of this check; name another with --mask"})};
     return MaskChoice{name_text(*o_.mask), o_.mask_option, o_.mask_format};
   }
 
@@ -271,10 +276,38 @@ std::optional<std::string> written_name(const Io &io, int unit, std::string_view
   return full_name_of(name);
 }
 
+// The folders the check writes its files in, each once: the check holds them all while it runs.
+std::vector<std::string> output_folders(const CheckOptions &o) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> folders;
+  const auto add = [&folders](const std::optional<std::string> &name) {
+    if (!name || *name == "-")
+      return;
+    std::error_code ec;
+    const auto status = fs::status(*name, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+      return; // a device or pipe is written in place
+    const std::string folder = fs::path(full_name_of(*name)).parent_path().string();
+    for (const std::string &held : folders)
+      if (held == folder || fs::equivalent(held, folder, ec))
+        return;
+    folders.push_back(folder);
+  };
+  add(o.results);
+  add(o.save_integrals);
+  add(o.mask);
+  add(o.summary);
+  return folders;
+}
+
 } // namespace
 
 int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
               std::ostream &err, bool progress) {
+  if (const auto busy = claim_check_folders(output_folders(options))) {
+    err << "bantrisk: another check is running in " << *busy << '\n';
+    return exit_fatal;
+  }
   const bool json_to_stdout = options.summary && *options.summary == "-";
   // Standard output holds only the JSON when the summary goes there.
   std::ostream &report = json_to_stdout ? err : out;

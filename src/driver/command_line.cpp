@@ -329,6 +329,8 @@ int bantrisk_main(int argc, char **argv) {
   if (argc <= 1) {
     // No arguments: the interactive dialogue, exactly as it always was.
     Console console(std::cin, std::cout);
+    if (!claim_check_folder(console))
+      return exit_fatal;
     Io io(console);
     dataaccess::Session session;
     return bantrisk_nget(io, session, std::cerr);

@@ -87,10 +87,8 @@ void write_mask_file(Io &io, RunState &run, Answers &ask) {
   if (!choice)
     return;
 
-  int ierr = 0;
-  open_new_file(io, choice->name, mask_unit, 0, ierr, 1, 0, 1);
   // A file that could not be created has been reported; its lines have nowhere to go.
-  if (ierr != 0)
+  if (!create_output(io, choice->name, mask_unit))
     return;
 
   switch (choice->format) {
