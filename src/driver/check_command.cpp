@@ -209,9 +209,13 @@ public:
     }
   }
 
-  bool save_integrals(Io &, RunState &run) override {
+  bool save_integrals(Io &io, RunState &run) override {
     if (!o_.save_integrals)
       return false;
+    if (io.is_input(*o_.save_integrals))
+      throw Unanswerable{concat({"the integrals would replace ", full_name_of(*o_.save_integrals),
+                                 ", an input file of this check; name another with "
+                                 "--save-integrals"})};
     run.integrals_name = name_text(*o_.save_integrals);
     return true;
   }
@@ -354,8 +358,7 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
       out << summary_json(findings, mask, files) << '\n';
     } else {
       files.summary = full_name_of(*options.summary);
-      int ierr = 0;
-      open_new_file(io, *options.summary, summary_unit, 0, ierr, 1, 0, 0);
+      create_output(io, *options.summary, summary_unit);
       io.write_line(summary_unit, summary_json(findings, mask, files));
       if (!io.close(summary_unit))
         files.summary.reset();
