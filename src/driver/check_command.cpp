@@ -337,7 +337,9 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     if (!message.empty())
       err << message;
     else if (!sink.told_last())
-      err << "bantrisk: " << sink.last_line() << '\n';
+      err << "bantrisk: "
+          << (sink.last_line().empty() ? std::string("the check ended early") : sink.last_line())
+          << '\n';
     return exit_fatal;
   }
 
