@@ -249,6 +249,14 @@ TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
   const auto j = nlohmann::json::parse(read_file(".console"));
   const std::string here = scratch.str();
 
+  std::vector<std::string> keys;
+  const auto in_order = nlohmann::ordered_json::parse(read_file(".console"));
+  for (const auto &item : in_order.items())
+    keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{
+                      "program", "version", "source", "spectra", "analysed", "channels",
+                      "zero_count", "fractions", "banks", "modules", "dead_modules", "low_modules",
+                      "high_modules", "low_spectra", "high_spectra", "mask", "files"}));
   EXPECT_EQ(j["program"], "bantrisk");
   EXPECT_EQ(j["version"], std::string(bantrisk::program_version));
   EXPECT_EQ(j["source"], nlohmann::json({{"kind", "run"}, {"file", here + "/raw/KRV00042.RAW"}}));
@@ -344,14 +352,23 @@ TEST(CheckDemo, SameFilesAndMasksInEveryForm) {
   const std::set<int> columns = columns_masked(read_file(expected / "bantrisk.mask"));
   ASSERT_GT(columns.size(), 80U);
   ASSERT_EQ(run_in(scratch, env,
-                   check_command("--integrals bantrisk.ans --results again.dat --quiet "
-                                 "--mask mask.xml --mask-spectra dead-low-high")),
+                   check_command(
+                       "--integrals bantrisk.ans --results again.dat --quiet --counts-per-spectrum "
+                       "--mask mask.xml --mask-spectra dead-low-high")),
             0)
       << read_file(".errors");
   EXPECT_EQ(xml_masked(read_file("mask.xml")), columns);
+  // Option 2 reports as option 1 did, but for the name of its input file.
+  std::string report = read_file("bantrisk.dat");
+  const std::string raw_name = " " + here + "/raw/KRV01234.RAW";
+  const std::string ans_name = " " + here + "/bantrisk.ans";
+  report.replace(report.find(raw_name), raw_name.size(),
+                 ans_name + std::string(raw_name.size() - ans_name.size(), ' '));
+  EXPECT_TRUE(report == read_file("again.dat")) << first_difference(report, read_file("again.dat"));
   ASSERT_EQ(run_in(scratch, env,
-                   check_command("--integrals bantrisk.ans --results again.dat --quiet "
-                                 "--mask mask.txt --mask-format msk --mask-spectra dead-low-high")),
+                   check_command(
+                       "--integrals bantrisk.ans --results again.dat --quiet --counts-per-spectrum "
+                       "--mask mask.txt --mask-format msk --mask-spectra dead-low-high")),
             0)
       << read_file(".errors");
   EXPECT_EQ(msk_masked(read_file("mask.txt"), here + "/bantrisk.ans"), columns);
