@@ -349,6 +349,23 @@ TEST(CheckDemo, SameFilesAndMasksInEveryForm) {
     EXPECT_TRUE(want == read_file(file)) << file << ": " << first_difference(want, read_file(file));
   }
 
+  // Progress is shown only to a terminal: one line rewritten in place, cleared at the end.
+  ASSERT_EQ(run_in(scratch, env, check_command("--run 1234 --results r.dat")), 0);
+  EXPECT_EQ(read_file(".errors"), "");
+  // `script` gives the check a terminal, where the machine can open one.
+  if (std::system("script -qec true /dev/null >/dev/null 2>&1") == 0) {
+    ASSERT_EQ(run_in(scratch, env,
+                     "script -qec " +
+                         shell_quoted(check_command("--run 1234 --results r.dat") + " >/dev/null") +
+                         " /dev/null"),
+              0);
+    const std::string shown = read_file(".console");
+    EXPECT_NE(shown.find("\rIntegrating spectrum 7000 from a total 7000\033[K\r\033[K"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(occurrences(shown, "\n"), 0) << shown;
+  }
+
   const std::set<int> columns = columns_masked(read_file(expected / "bantrisk.mask"));
   ASSERT_GT(columns.size(), 80U);
   ASSERT_EQ(run_in(scratch, env,
