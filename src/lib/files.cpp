@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -96,7 +97,7 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
   auto created = ReplacingFile::create(std::string(trimmed(file)), error);
   if (!created) {
     ierr = 1;
-    io.note_output_failure();
+    io.note_output_failure(concat({"cannot create ", trimmed(file), ": ", std::strerror(error)}));
     if ((error == EACCES || error == EPERM || error == EROFS) && file_exists(file))
       con.write_line(
           free_format({"** ", trimmed(file), " is not replaced: its folder must be writable **"}));
@@ -122,6 +123,8 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
 bool create_output(Io &io, std::string_view file, int unit) {
   if (io.is_input(file)) {
     refuse_input_as_output(io.console(), full_name_of(file));
+    io.note_output_failure(
+        concat({full_name_of(file), " is an input file of this check: not replaced"}));
     return false;
   }
   int ierr = 0;

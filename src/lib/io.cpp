@@ -149,6 +149,8 @@ Io::~Io() {
 }
 
 void Io::write_line(int unit, std::string_view line) {
+  if (auto m = mirrors_.find(unit); m != mirrors_.end())
+    m->second(line);
   if (unit == 0) {
     console_.write_line(line);
     return;
@@ -159,6 +161,7 @@ void Io::write_line(int unit, std::string_view line) {
 
 void Io::connect(int unit, std::unique_ptr<ReplacingFile> file) {
   close(unit);
+  completed_.erase(unit);
   files_[unit] = std::move(file);
 }
 
@@ -171,16 +174,19 @@ bool Io::close(int unit) {
   if (is_input(file->path())) {
     // Named like an input of this check through a link made meanwhile: never replaced.
     file->discard();
-    output_failed_ = true;
+    failures_.push_back(concat({file->path(), " is an input file of this check: not replaced"}));
     refuse_input_as_output(console_, file->path());
     return false;
   }
-  if (file->commit())
+  if (file->commit()) {
+    completed_.insert(unit);
     return true;
-  output_failed_ = true;
+  }
+  const std::string_view outcome =
+      file->in_place() ? "the file is incomplete" : "the earlier version is kept";
+  failures_.push_back(concat({"error writing ", file->path(), ": ", outcome}));
   console_.write_line(free_format(
-      {"** Error writing file ", std::string_view(file->path()),
-       file->in_place() ? " : the file is incomplete **" : " : the earlier version is kept **"}));
+      {"** Error writing file ", std::string_view(file->path()), " : ", outcome, " **"}));
   return false;
 }
 
