@@ -279,6 +279,17 @@ void Session::mf_transfer(std::string_view source, std::string_view direction,
   impl_->transfer(source, direction, type, dest, first, count);
 }
 
+std::span<const std::int32_t> Session::whole_counts() const {
+  if (!impl_->active || !impl_->run) {
+    return {};
+  }
+  const auto it = impl_->handles.find(std::string_view("h_DATA"));
+  if (it == impl_->handles.end() || it->second.field != Field::data) {
+    return {};
+  }
+  return impl_->run->whole_counts(it->second.index);
+}
+
 void Session::mf_release_handle(std::string_view handle) {
   const std::string_view name = trim(handle);
   if (impl_->handles.erase(std::string(name)) == 0 && !field_of_handle(name)) {

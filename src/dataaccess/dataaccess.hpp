@@ -12,6 +12,7 @@
 // the file and the reason; the driver reports it and ends the program.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ public:
   void mf_transfer(std::string_view source, std::string_view direction, std::string_view type,
                    double *dest, std::int32_t first, std::int32_t count);
   void mf_release_handle(std::string_view handle);
+
+  // The counts of the spectrum the last mf_get("h_DATA", ...) bound, as whole numbers, when the
+  // run holds them so: one per time channel, valid until the next operation of the session.
+  // Empty when the counts are reals or wider whole numbers, or no spectrum is bound. The
+  // channel values of that spectrum are these counts divided by the channel widths.
+  std::span<const std::int32_t> whole_counts() const;
   void mf_deactivate_session();
 
   // A run file is first opened in a child process, which gets this many seconds (30 unless

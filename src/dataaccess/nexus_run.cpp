@@ -672,6 +672,16 @@ void divide(const T *counts, const float *widths, int from, int to, double *dest
 }
 } // namespace
 
+std::span<const std::int32_t> RunFile::whole_counts(int s) const {
+  const std::int64_t s0 = s - 1;
+  if (!st_->plan.whole_numbers || st_->block_first < 0 || s0 < st_->block_first ||
+      s0 >= st_->block_first + st_->block_count) {
+    return {};
+  }
+  const auto n = static_cast<std::size_t>(st_->channels);
+  return {st_->whole_block.data() + static_cast<std::size_t>(s0 - st_->block_first) * n, n};
+}
+
 void RunFile::values(int s, int first, int count, double *dest) {
   load(s);
   const int n = st_->channels;

@@ -49,7 +49,8 @@ void locate_raw_file(Io &io, RunState &run) {
   check_file(io, run.raw_name, run.full_input_name, 0, 1, istat);
 }
 
-void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch) {
+void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
+                       const WholeCountsOf &whole_counts) {
   Console &con = io.console();
   // One pair of buffers serves every spectrum; only the integral of each is kept.
   std::vector<float> boundaries(max_channel_values, 0.0f);
@@ -63,7 +64,12 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch) {
       pr_int_2(con, "Integrating spectrum ", s, " from a total ", run.analysed);
     fetch(s, b, v);
     IntegrationNotes notes;
-    run.integrals[static_cast<std::size_t>(s)] = integ_spec(b, v, run.channels, &notes);
+    const std::span<const std::int32_t> whole =
+        whole_counts ? whole_counts() : std::span<const std::int32_t>{};
+    run.integrals[static_cast<std::size_t>(s)] =
+        whole.size() >= static_cast<std::size_t>(run.channels)
+            ? integ_whole_counts(b, whole, run.channels, &notes)
+            : integ_spec(b, v, run.channels, &notes);
     if (notes.not_a_number)
       con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
                                   " has channels that are not numbers; they are counted as 0"}));
@@ -122,7 +128,7 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
       session.mf_get("h_DATA", " ", s);
       session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, n);
       session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", v.data(), 1, n);
-    });
+    }, [&] { return session.whole_counts(); });
 
     session.mf_release_handle("h_NSP1");
     session.mf_release_handle("h_NTC1");
