@@ -29,7 +29,10 @@ struct Answer {
 
 class Console {
 public:
-  Console(std::istream &in, std::ostream &out) : in_(in), out_(out) {}
+  // Lines are flushed one by one when `flush_lines` (a terminal); otherwise they wait in the
+  // stream's buffer until the next question, or the end.
+  Console(std::istream &in, std::ostream &out, bool flush_lines = true)
+      : in_(in), out_(out), flush_lines_(flush_lines) {}
 
   // A whole line: the text, then a line end.
   void write_line(std::string_view line);
@@ -43,6 +46,7 @@ public:
 private:
   std::istream &in_;
   std::ostream &out_;
+  bool flush_lines_;
 };
 
 } // namespace bantrisk
