@@ -60,6 +60,27 @@ std::int32_t limited(std::int64_t sum, IntegrationNotes &note) {
   return static_cast<std::int32_t>(sum);
 }
 
+// The sum and the range of whole counts (10000 channels of at most 2^31 each cannot overflow 64
+// bits), in plain arithmetic the compiler vectorises; also built for wider vectors.
+struct CountsSummary {
+  std::int64_t sum = 0;
+  std::int32_t lowest = 0;
+  std::int32_t highest = 0;
+};
+__attribute__((target_clones("avx2", "default"))) CountsSummary
+summarise(const std::int32_t *counts, std::size_t n) {
+  std::int64_t sum = 0;
+  std::int32_t lowest = 0;
+  std::int32_t highest = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int32_t c = counts[i];
+    sum += c;
+    lowest = std::min(lowest, c);
+    highest = std::max(highest, c);
+  }
+  return {sum, lowest, highest};
+}
+
 IntegrationNotes &reset(IntegrationNotes *notes, IntegrationNotes &local) {
   IntegrationNotes &note = notes != nullptr ? *notes : local;
   note = IntegrationNotes{};
@@ -111,22 +132,12 @@ std::int32_t integ_whole_counts(std::span<const float> boundaries,
   const auto channels = static_cast<std::size_t>(n);
   check_sizes(boundaries.size(), counts.size(), channels);
 
-  // One pass of plain arithmetic the compiler vectorises: the sum and the range of the counts.
-  // 10000 channels of at most 2^31 each cannot overflow 64 bits.
-  std::int64_t sum = 0;
-  std::int32_t lowest = 0;
-  std::int32_t highest = 0;
-  for (std::size_t i = 0; i < channels; ++i) {
-    const std::int32_t c = counts[i];
-    sum += c;
-    lowest = std::min(lowest, c);
-    highest = std::max(highest, c);
-  }
+  const CountsSummary whole = summarise(counts.data(), channels);
   constexpr std::int32_t exact_limit = 1 << 24;
-  if (lowest >= -exact_limit && highest <= exact_limit)
-    return limited(sum, note);
+  if (whole.lowest >= -exact_limit && whole.highest <= exact_limit)
+    return limited(whole.sum, note);
 
-  sum = 0;
+  std::int64_t sum = 0;
   for (std::size_t i = 0; i < channels; ++i) {
     const float width = boundaries[i + 1] - boundaries[i];
     const double value = static_cast<double>(counts[i]) / static_cast<double>(width);
