@@ -450,6 +450,18 @@ TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
   EXPECT_EQ(contiguous.plan().chunk_cache_bytes, 0U);
 }
 
+// Only 32-bit whole numbers, plain or deflated, in chunks spanning every channel are read as
+// stored chunks; their integrals are checked with every other file's by the whole-pass tests.
+TEST(ReadPlan, StoredChunksReadDirectlyOnlyWhereTheyFit) {
+  const std::vector<std::pair<const char *, bool>> cases{
+      {"gzip.nxs", true},         {"roundtrip.nxs", true},       {"corrupt_chunk.nxs", true},
+      {"gzip_split.nxs", false},  {"float64_counts.nxs", false}, {"int64_counts.nxs", false},
+      {"uint16_counts.nxs", false}, {"periods.nxs", false}};
+  for (const auto &[file, direct] : cases) {
+    EXPECT_EQ(RunFile(data(file)).plan().direct_chunks, direct) << file;
+  }
+}
+
 } // namespace
 
 // Files whose damage makes the HDF5 library itself crash, loop or exhaust memory while they are

@@ -1,15 +1,17 @@
 #pragma once
-// Compressed counts read the fast way: the stored chunks are read as they lie in the file and
-// inflated by libdeflate on a second thread, one block ahead of the one in use, so that reading,
-// inflating and integrating overlap. Only the one storage it was made for takes this road:
-// 32-bit whole numbers in the machine's order, deflate as the one filter, chunks spanning every
-// channel (and one period) and blocks of whole chunks. Anything else, and any block that does
-// not come out whole this way, is read by the caller through the library as before.
+// Chunked whole-number counts read the fast way: the stored chunks are read as they lie in the
+// file, and inflated by libdeflate when compressed, on a second thread one block ahead of the one
+// in use, so that reading, inflating and integrating overlap. Only the storage it was made for
+// takes this road: 32-bit whole numbers in the machine's order, no filter or deflate as the one
+// filter, chunks spanning every channel (and one period) and blocks of whole chunks. Anything
+// else, and any block that does not come out whole this way, is read by the caller through the
+// library as before.
 #include <hdf5.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace bantrisk::dataaccess {
@@ -25,9 +27,10 @@ struct ChunkGeometry {
 
 class DirectChunks {
 public:
-  // The reader for `dataset` (kept open by the caller while the reader lives), or null when its
-  // storage is not the one this reader handles.
-  static std::unique_ptr<DirectChunks> open_if_suited(hid_t dataset, const ChunkGeometry &geometry);
+  // The reader for `dataset` of the file `path` (both kept open by the caller while the reader
+  // lives), or null when its storage is not the one this reader handles.
+  static std::unique_ptr<DirectChunks> open_if_suited(const std::string &path, hid_t file,
+                                                      hid_t dataset, const ChunkGeometry &geometry);
   ~DirectChunks();
   DirectChunks(const DirectChunks &) = delete;
   DirectChunks &operator=(const DirectChunks &) = delete;

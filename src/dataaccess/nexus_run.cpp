@@ -100,8 +100,8 @@ struct RunFile::State {
   std::vector<double> real_block;
   std::int64_t block_first = -1; // first spectrum (0-based) of the loaded block, -1: none
   std::int64_t block_count = 0;
-  // Compressed whole-number chunks read as stored and inflated here (null: the library reads
-  // them). Last, so it ends before the counts it reads are closed.
+  // Whole-number chunks read as stored, and inflated, on a second thread (null: the library
+  // reads them). Last, so it ends before the counts it reads are closed.
   std::unique_ptr<DirectChunks> direct;
 
   [[noreturn]] void fail(const std::string &reason) const {
@@ -582,9 +582,9 @@ void RunFile::State::plan_reading(hid_t data_group, const std::string &signal_na
           "cannot read the chunk cache of " + spath);
   if (plan.whole_numbers) {
     whole_block.assign(static_cast<std::size_t>(block_spectra) * channels, 0);
-    if (plan.filtered && units_per_block) {
+    if (plan.chunked && units_per_block) {
       direct = DirectChunks::open_if_suited(
-          counts.get(), ChunkGeometry{rank, spectra, channels, unit, block_spectra});
+          path, file.get(), counts.get(), ChunkGeometry{rank, spectra, channels, unit, block_spectra});
       plan.direct_chunks = direct != nullptr;
     }
   } else {

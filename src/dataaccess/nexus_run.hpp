@@ -30,7 +30,7 @@ struct ReadPlan {
   std::string signal_path;           // full HDF5 path of the counts
   std::string boundaries_path;       // full HDF5 path of the time-channel boundaries
   bool whole_numbers = false;        // counts held as whole numbers in memory
-  bool direct_chunks = false;        // compressed chunks read as stored and inflated apart
+  bool direct_chunks = false;        // chunks read as stored, and inflated, on a second thread
 };
 
 class RunFile {
