@@ -431,6 +431,23 @@ TEST(Session, PartialRangesAndAnyOrder) {
   EXPECT_EQ(last, 0.0);
 }
 
+// The boundaries are not copied again into the destination that holds them, but a newly
+// selected run's boundaries always replace the previous run's.
+TEST(Session, BoundariesOfANewRunReplaceTheOldInTheSameDestination) {
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  std::vector<float> b(3, -1.0F);
+  for (const char *file : {"gzip.nxs", "roundtrip.nxs", "gzip.nxs"}) {
+    session.mf_select_source(data(file));
+    for (int s : {1, 2}) {
+      session.mf_get("h_DATA", " ", s);
+      session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, 3);
+      const std::vector<float> expected = RunFile(data(file)).boundaries();
+      EXPECT_EQ(b, std::vector<float>(expected.begin(), expected.begin() + 3)) << file;
+    }
+  }
+}
+
 TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
   RunFile chopper(data("chopper.nxs"));
   EXPECT_TRUE(chopper.plan().chunked);

@@ -117,6 +117,14 @@ struct Session::Impl {
   bool active = false;
   std::unique_ptr<RunFile> run;
   std::map<std::string, Binding, std::less<>> handles;
+  // Where the boundaries went last, from the selected run: they are the same for every
+  // spectrum, so a transfer into the same place finds them there already.
+  struct BoundariesCopy {
+    const float *dest = nullptr;
+    std::int32_t first = 0;
+    std::int32_t count = 0;
+    bool operator==(const BoundariesCopy &) const = default;
+  } boundaries_copy;
 
   [[noreturn]] void fail(const std::string &reason) const {
     if (run) {
@@ -148,6 +156,7 @@ void Session::mf_activate_session(std::string_view package, std::int32_t, std::i
   }
   impl_->run.reset();
   impl_->handles.clear();
+  impl_->boundaries_copy = {};
   impl_->active = true;
 }
 
@@ -161,6 +170,7 @@ void Session::mf_select_source(std::string_view file) {
   }
   impl_->run.reset();
   impl_->handles.clear();
+  impl_->boundaries_copy = {};
   const std::string_view name = trim_trailing(file);
   if (name.empty()) {
     impl_->fail("no run file name given");
@@ -251,8 +261,12 @@ void Session::Impl::transfer(std::string_view source, std::string_view direction
     if (type_name != "FLOAT32[]" || !std::holds_alternative<float *>(dest)) {
       wrong_type();
     }
-    const std::vector<float> &b = file.boundaries();
-    std::copy_n(b.begin() + (first - 1), count, std::get<float *>(dest));
+    const Impl::BoundariesCopy copy{std::get<float *>(dest), first, count};
+    if (copy != boundaries_copy) {
+      const std::vector<float> &b = file.boundaries();
+      std::copy_n(b.begin() + (first - 1), count, std::get<float *>(dest));
+      boundaries_copy = copy;
+    }
   } else if (component == "Y") {
     if (type_name != "FLOAT64[]" || !std::holds_alternative<double *>(dest)) {
       wrong_type();
@@ -301,6 +315,7 @@ void Session::mf_release_handle(std::string_view handle) {
 
 void Session::mf_deactivate_session() {
   impl_->handles.clear();
+  impl_->boundaries_copy = {};
   impl_->run.reset();
   impl_->active = false;
 }

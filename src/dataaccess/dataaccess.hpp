@@ -7,7 +7,10 @@
 //                   mf_transfer("h_DATA.X", "-->", "FLOAT32[]", boundaries, 1, ntc + 1);
 //                   mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", values, 1, ntc + 1);
 //   mf_release_handle("h_NSP1"), ("h_NTC1"), ("h_DATA"); mf_deactivate_session().
-// Destinations are plain arrays indexed from 0 (element 0 receives index `first`).
+// Destinations are plain arrays indexed from 0 (element 0 receives index `first`). The
+// boundaries are the same for every spectrum, so a transfer of them into the destination (with
+// the first element and count) that received them last from the same run is not repeated: the
+// caller keeps them there and does not write into that destination in between.
 // Nothing here writes to the console: every failure throws RunFileError, whose message names
 // the file and the reason; the driver reports it and ends the program.
 #include <cstdint>
