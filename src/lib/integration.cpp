@@ -87,9 +87,27 @@ IntegrationNotes &reset(IntegrationNotes *notes, IntegrationNotes &local) {
   return note;
 }
 
-void check_sizes(std::size_t boundaries, std::size_t values, std::size_t channels) {
+// The number of channels to integrate: 0 for n below 1, else n once the spans are seen to hold
+// n+1 boundaries and n values.
+std::size_t channels_of(std::int32_t n, std::size_t boundaries, std::size_t values) {
+  if (n < 1)
+    return 0;
+  const auto channels = static_cast<std::size_t>(n);
   if (boundaries < channels + 1 || values < channels)
     throw std::invalid_argument("integ_spec: fewer boundaries or values than channels");
+  return channels;
+}
+
+// The rule channel by channel, value(i) giving channel i's value.
+template <typename Value>
+std::int32_t by_channel(std::span<const float> boundaries, std::size_t channels,
+                        const Value &value, IntegrationNotes &note) {
+  std::int64_t sum = 0;
+  for (std::size_t i = 0; i < channels; ++i) {
+    const float width = boundaries[i + 1] - boundaries[i];
+    sum = saturating_add(sum, channel_term(width, value(i, width), note));
+  }
+  return limited(sum, note);
 }
 
 } // namespace
@@ -98,17 +116,8 @@ std::int32_t integ_spec(std::span<const float> boundaries, std::span<const doubl
                         std::int32_t n, IntegrationNotes *notes) {
   IntegrationNotes local;
   IntegrationNotes &note = reset(notes, local);
-  if (n < 1)
-    return 0;
-  const auto channels = static_cast<std::size_t>(n);
-  check_sizes(boundaries.size(), values.size(), channels);
-
-  std::int64_t sum = 0;
-  for (std::size_t i = 0; i < channels; ++i) {
-    const float width = boundaries[i + 1] - boundaries[i];
-    sum = saturating_add(sum, channel_term(width, values[i], note));
-  }
-  return limited(sum, note);
+  const std::size_t channels = channels_of(n, boundaries.size(), values.size());
+  return by_channel(boundaries, channels, [&](std::size_t i, float) { return values[i]; }, note);
 }
 
 // A whole count c with |c| <= 2^24 comes back from integ_spec as exactly c, for every positive
@@ -127,23 +136,19 @@ std::int32_t integ_whole_counts(std::span<const float> boundaries,
                                 IntegrationNotes *notes) {
   IntegrationNotes local;
   IntegrationNotes &note = reset(notes, local);
-  if (n < 1)
+  const std::size_t channels = channels_of(n, boundaries.size(), counts.size());
+  if (channels == 0)
     return 0;
-  const auto channels = static_cast<std::size_t>(n);
-  check_sizes(boundaries.size(), counts.size(), channels);
-
   const CountsSummary whole = summarise(counts.data(), channels);
   constexpr std::int32_t exact_limit = 1 << 24;
   if (whole.lowest >= -exact_limit && whole.highest <= exact_limit)
     return limited(whole.sum, note);
-
-  std::int64_t sum = 0;
-  for (std::size_t i = 0; i < channels; ++i) {
-    const float width = boundaries[i + 1] - boundaries[i];
-    const double value = static_cast<double>(counts[i]) / static_cast<double>(width);
-    sum = saturating_add(sum, channel_term(width, value, note));
-  }
-  return limited(sum, note);
+  return by_channel(
+      boundaries, channels,
+      [&](std::size_t i, float width) {
+        return static_cast<double>(counts[i]) / static_cast<double>(width);
+      },
+      note);
 }
 
 } // namespace bantrisk
