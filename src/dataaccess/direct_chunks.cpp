@@ -1,24 +1,18 @@
 // Stored chunks read as they lie and inflated on a second thread.
 //
-// The HDF5 library is called from the calling thread only, and only to look up where each chunk
-// of a block lies in the file; the worker reads those bytes itself through a descriptor of its
-// own and inflates them (libdeflate reads zlib streams exactly as the library's deflate filter
-// writes them) into the rows of its slot. Each slot passes between the two threads under the
-// mutex: the calling thread touches a slot only while it is not queued, the worker only while it
-// works on it.
+// The worker reads the stored bytes of each chunk of a block (the HDF5 library serialises the
+// calls of the two threads; a build without that is not given a worker) and inflates them
+// (libdeflate reads zlib streams exactly as the library's deflate filter writes them) into the
+// rows of its slot. Each slot passes between the two threads under the mutex: the calling
+// thread touches a slot only while it is not queued, the worker only while it works on it.
 #include "dataaccess/direct_chunks.hpp"
 
 #include "dataaccess/hdf5_handle.hpp"
 
 #include <libdeflate.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -29,12 +23,9 @@ namespace bantrisk::dataaccess {
 
 namespace {
 
-// One chunk of a block: where its stored bytes lie in the file and where its spectra go in the
-// slot's rows.
+// One chunk of a block: its offset in the dataset and where its spectra go in the slot's rows.
 struct Piece {
-  std::uint64_t address = 0;
-  std::size_t size = 0;
-  bool compressed = true; // false: stored as it is (no filter, or the filter was skipped)
+  std::array<hsize_t, 3> offset{};
   std::size_t first_row = 0;
 };
 
@@ -51,29 +42,9 @@ struct DeflateFree {
   void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
 };
 
-// Reads exactly `size` bytes at `offset`; false on an error or a short file.
-bool read_exactly(int fd, void *dest, std::size_t size, std::uint64_t offset) {
-  auto *out = static_cast<unsigned char *>(dest);
-  while (size > 0) {
-    const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    out += got;
-    size -= static_cast<std::size_t>(got);
-    offset += static_cast<std::uint64_t>(got);
-  }
-  return true;
-}
-
 } // namespace
 
 struct DirectChunks::State {
-  int fd = -1;
-  std::uint64_t file_size = 0;
   hid_t dataset = H5I_INVALID_HID;
   bool filtered = false;
   ChunkGeometry g;
@@ -97,20 +68,19 @@ struct DirectChunks::State {
       changed.notify_all();
       worker.join();
     }
-    if (fd >= 0) {
-      ::close(fd);
-    }
   }
 
   void work();
   bool fill(Slot &slot);
-  bool locate(Slot &slot, std::int64_t first, std::int64_t count);
+  bool read_chunk(const Piece &piece, std::int32_t *dest);
+  void plan_block(Slot &slot, std::int64_t first, std::int64_t count);
   void submit(Slot &slot);
   void wait_while_queued(Slot &slot);
   void prefetch(std::int64_t first, const Slot &keep);
 };
 
 void DirectChunks::State::work() {
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); // failures are the caller's to report
   for (;;) {
     Slot *slot = nullptr;
     {
@@ -131,52 +101,57 @@ void DirectChunks::State::work() {
   }
 }
 
-// Every chunk must come out at exactly its full size, as the library would give it.
+// Reads one chunk into dest (chunk_bytes). Every chunk must come out at exactly its full size,
+// as the library would give it; a chunk not stored (the fill value) is left to the library.
+bool DirectChunks::State::read_chunk(const Piece &piece, std::int32_t *dest) {
+  hsize_t size = 0;
+  if (H5Dget_chunk_storage_size(dataset, piece.offset.data(), &size) < 0 || size == 0 ||
+      size > stored_limit) {
+    return false;
+  }
+  const auto stored_bytes = static_cast<std::size_t>(size);
+  std::uint32_t skipped = 0;
+  if (!filtered) {
+    return stored_bytes == chunk_bytes &&
+           H5Dread_chunk(dataset, H5P_DEFAULT, piece.offset.data(), &skipped, dest) >= 0;
+  }
+  if (stored.size() < stored_bytes) {
+    stored.resize(stored_bytes);
+  }
+  if (H5Dread_chunk(dataset, H5P_DEFAULT, piece.offset.data(), &skipped, stored.data()) < 0) {
+    return false;
+  }
+  if ((skipped & 1U) != 0) { // the filter was skipped: stored as it is
+    if (stored_bytes != chunk_bytes) {
+      return false;
+    }
+    std::copy_n(stored.data(), chunk_bytes, reinterpret_cast<unsigned char *>(dest));
+    return true;
+  }
+  return libdeflate_zlib_decompress(inflater.get(), stored.data(), stored_bytes, dest,
+                                    chunk_bytes, nullptr) == LIBDEFLATE_SUCCESS;
+}
+
 bool DirectChunks::State::fill(Slot &slot) {
   const auto row_elements = static_cast<std::size_t>(g.channels);
   for (const Piece &piece : slot.pieces) {
-    std::int32_t *dest = slot.rows.data() + piece.first_row * row_elements;
-    if (!piece.compressed) {
-      if (piece.size != chunk_bytes || !read_exactly(fd, dest, chunk_bytes, piece.address)) {
-        return false;
-      }
-      continue;
-    }
-    if (stored.size() < piece.size) {
-      stored.resize(piece.size);
-    }
-    if (!read_exactly(fd, stored.data(), piece.size, piece.address) ||
-        libdeflate_zlib_decompress(inflater.get(), stored.data(), piece.size, dest, chunk_bytes,
-                                   nullptr) != LIBDEFLATE_SUCCESS) {
+    if (!read_chunk(piece, slot.rows.data() + piece.first_row * row_elements)) {
+      H5Eclear2(H5E_DEFAULT);
       return false;
     }
   }
   return true;
 }
 
-// Looks up where the chunks of spectra first..first+count-1 lie. False when a chunk is not
-// stored, lies outside the file or claims more bytes than its data can take.
-bool DirectChunks::State::locate(Slot &slot, std::int64_t first, std::int64_t count) {
-  slot.first = -1;
-  slot.state = SlotState::empty;
+// Lists the chunks of spectra first..first+count-1 for the worker.
+void DirectChunks::State::plan_block(Slot &slot, std::int64_t first, std::int64_t count) {
   slot.pieces.clear();
   const auto r = static_cast<std::size_t>(g.rank);
-  std::array<hsize_t, 3> offset{};
   for (std::int64_t row = first; row < first + count; row += g.chunk_spectra) {
-    offset[r - 2] = static_cast<hsize_t>(row);
-    unsigned skipped = 0;
-    haddr_t address = HADDR_UNDEF;
-    hsize_t size = 0;
-    if (H5Dget_chunk_info_by_coord(dataset, offset.data(), &skipped, &address, &size) < 0 ||
-        address == HADDR_UNDEF || size == 0 || size > stored_limit || address > file_size ||
-        size > file_size - address) {
-      H5Eclear2(H5E_DEFAULT);
-      slot.pieces.clear();
-      return false;
-    }
-    slot.pieces.push_back(Piece{static_cast<std::uint64_t>(address), static_cast<std::size_t>(size),
-                                filtered && (skipped & 1U) == 0,
-                                static_cast<std::size_t>(row - first)});
+    Piece piece;
+    piece.offset[r - 2] = static_cast<hsize_t>(row);
+    piece.first_row = static_cast<std::size_t>(row - first);
+    slot.pieces.push_back(piece);
   }
   // Room for a whole block of whole chunks, whichever block: the buffer may change hands.
   const auto chunks_per_block =
@@ -187,7 +162,6 @@ bool DirectChunks::State::locate(Slot &slot, std::int64_t first, std::int64_t co
     slot.rows.resize(rows_needed);
   }
   slot.first = first;
-  return true;
 }
 
 void DirectChunks::State::submit(Slot &slot) {
@@ -216,28 +190,30 @@ void DirectChunks::State::prefetch(std::int64_t first, const Slot &keep) {
   }
   Slot &other = &slots[0] == &keep ? slots[1] : slots[0];
   wait_while_queued(other);
-  if (locate(other, first, std::min(g.block_spectra, g.spectra - first))) {
-    submit(other);
-  }
+  plan_block(other, first, std::min(g.block_spectra, g.spectra - first));
+  submit(other);
 }
 
 DirectChunks::DirectChunks(std::unique_ptr<State> state) : st_(std::move(state)) {}
 DirectChunks::~DirectChunks() = default;
 
-std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(const std::string &path, hid_t file,
-                                                           hid_t dataset,
+std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
                                                            const ChunkGeometry &geometry) {
-#if H5_VERSION_GE(1, 10, 5)
+#if H5_VERSION_GE(1, 10, 3)
   const ChunkGeometry &g = geometry;
+  hbool_t threadsafe = false;
+  if (H5is_library_threadsafe(&threadsafe) < 0 || !threadsafe) {
+    H5Eclear2(H5E_DEFAULT);
+    return nullptr; // the worker could not call the library beside the caller
+  }
   if ((g.rank != 2 && g.rank != 3) || g.channels <= 0 || g.chunk_spectra <= 0 ||
       g.block_spectra <= 0 ||
       (g.block_spectra % g.chunk_spectra != 0 && g.block_spectra < g.spectra)) {
     return nullptr;
   }
   h5::PropList dcpl(H5Dget_create_plist(dataset));
-  h5::PropList fcpl(H5Fget_create_plist(file));
   h5::Type type(H5Dget_type(dataset));
-  if (!dcpl || !fcpl || !type) {
+  if (!dcpl || !type) {
     H5Eclear2(H5E_DEFAULT);
     return nullptr;
   }
@@ -245,11 +221,8 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(const std::string &pa
   std::array<hsize_t, 3> chunk{};
   unsigned flags = 0;
   std::size_t nelmts = 0;
-  hsize_t userblock = 1;
   const int nfilters = H5Pget_nfilters(dcpl.get());
-  // Chunk addresses count from the start of the file only when it has no user block.
   const bool suited =
-      H5Pget_userblock(fcpl.get(), &userblock) >= 0 && userblock == 0 &&
       H5Pget_layout(dcpl.get()) == H5D_CHUNKED &&
       H5Pget_chunk(dcpl.get(), g.rank, chunk.data()) == g.rank &&
       (nfilters == 0 ||
@@ -263,12 +236,6 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(const std::string &pa
     return nullptr;
   }
   auto st = std::make_unique<State>();
-  st->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (st->fd < 0 || ::fstat(st->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    return nullptr;
-  }
-  st->file_size = static_cast<std::uint64_t>(info.st_size);
   st->dataset = dataset;
   st->filtered = nfilters == 1;
   st->g = g;
@@ -288,8 +255,6 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(const std::string &pa
   }
   return std::unique_ptr<DirectChunks>(new DirectChunks(std::move(st)));
 #else
-  (void)path;
-  (void)file;
   (void)dataset;
   (void)geometry;
   return nullptr;
@@ -309,9 +274,7 @@ bool DirectChunks::load(std::int64_t first, std::int64_t count, std::vector<std:
     // that is not about to be filled, or once that one is done.
     slot = st.slots[0].state != SlotState::queued ? &st.slots[0] : &st.slots[1];
     st.wait_while_queued(*slot);
-    if (!st.locate(*slot, first, count)) {
-      return false;
-    }
+    st.plan_block(*slot, first, count);
     st.submit(*slot);
   }
   // The next block is read while this one is used.

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace bantrisk::dataaccess {
@@ -27,10 +26,10 @@ struct ChunkGeometry {
 
 class DirectChunks {
 public:
-  // The reader for `dataset` of the file `path` (both kept open by the caller while the reader
-  // lives), or null when its storage is not the one this reader handles.
-  static std::unique_ptr<DirectChunks> open_if_suited(const std::string &path, hid_t file,
-                                                      hid_t dataset, const ChunkGeometry &geometry);
+  // The reader for `dataset` (kept open by the caller while the reader lives), or null when its
+  // storage is not the one this reader handles or the HDF5 library cannot be called from two
+  // threads.
+  static std::unique_ptr<DirectChunks> open_if_suited(hid_t dataset, const ChunkGeometry &geometry);
   ~DirectChunks();
   DirectChunks(const DirectChunks &) = delete;
   DirectChunks &operator=(const DirectChunks &) = delete;
@@ -38,7 +37,7 @@ public:
   // Puts the block of spectra first..first+count-1 (first a multiple of block_spectra) into
   // `rows`, which is exchanged with one of the reader's buffers (rows keeps block_spectra x
   // channels elements), and starts on the next block. False when the block could not be read
-  // this way (a damaged chunk, a chunk not stored): `rows` is unchanged and the caller reads it.
+  // this way (a damaged chunk, a chunk not stored): the caller then reads it into `rows`.
   bool load(std::int64_t first, std::int64_t count, std::vector<std::int32_t> &rows);
 
 private:

@@ -584,7 +584,7 @@ void RunFile::State::plan_reading(hid_t data_group, const std::string &signal_na
     whole_block.assign(static_cast<std::size_t>(block_spectra) * channels, 0);
     if (plan.chunked && units_per_block) {
       direct = DirectChunks::open_if_suited(
-          path, file.get(), counts.get(), ChunkGeometry{rank, spectra, channels, unit, block_spectra});
+          counts.get(), ChunkGeometry{rank, spectra, channels, unit, block_spectra});
       plan.direct_chunks = direct != nullptr;
     }
   } else {
