@@ -4,6 +4,7 @@
 #include "dataaccess/dataaccess.hpp"
 #include "dataaccess/nexus_run.hpp"
 #include "lib/capacities.hpp"
+#include "lib/integration.hpp"
 
 #include <gtest/gtest.h>
 
@@ -258,7 +259,15 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"too_many_channels.nxs", "has 10000 time channels, more than 9999"},
         Rejected{"rank1.nxs", "has rank 1"}, Rejected{"rank4.nxs", "has rank 4"},
         Rejected{"zero_periods.nxs", "has no periods"},
-        Rejected{"string_signal.nxs", "does not hold numbers"}),
+        Rejected{"string_signal.nxs", "does not hold numbers"},
+        // Storage of the counts that HDF5 would read outside its buffers, or in other files
+        // (made by make_damaged_files.py).
+        Rejected{"chunk_filters_skipped.nxs",
+                 "damaged file: chunk 1 of /entry/data/counts holds 65 bytes, its counts need 108"},
+        Rejected{"chunk_outside_file.nxs",
+                 "damaged file: chunk 1 of /entry/data/counts cannot be read ("},
+        Rejected{"chunk_too_large.nxs", "stored in chunks of more than 256 MiB each"},
+        Rejected{"virtual_counts.nxs", "/entry/data/counts are a virtual dataset"}),
     [](const testing::TestParamInfo<Rejected> &info) {
       std::string name = info.param.file == "." ? "directory" : info.param.file;
       name = name.substr(0, name.find('.'));
@@ -383,7 +392,8 @@ TEST(Session, PaddedRelativeNameIsResolvedAndNothingFetchedIsFine) {
   } in_data_dir;
   Session session;
   session.mf_activate_session("MORLA", 0, 0);
-  std::string padded = "old_signal_comma.nxs";
+  // Trailing blanks and tabs are not part of the name, by the rule of the existence check.
+  std::string padded = "old_signal_comma.nxs\t";
   padded.resize(80, ' ');
   session.mf_select_source(padded);
   std::int32_t channels = 0;
@@ -517,5 +527,22 @@ TEST(DamagedFile, OpeningThatDoesNotFinishIsRefusedInTime) {
     EXPECT_NE(std::string(err.what()).find(": damaged file: reading it did not finish within 1 s"),
               std::string::npos)
         << err.what();
+  }
+}
+
+// Real counts that are infinite or beyond the 64-bit range (made by make_damaged_files.py)
+// reach the integration unchanged, which counts them as 0 and says so: 1e300 and -1e300 must
+// not cancel to -1.
+TEST(ChannelValues, InfiniteCountsAreCountedAsZeroAndNoted) {
+  RunFile run(data("infinite_counts.nxs"));
+  const std::vector<float> &b = run.boundaries();
+  std::vector<double> y(run.channels() + 1);
+  // Spectrum 1: 1e300, -1e300, 5, 0.5 (0.5 gives 1); spectrum 2: inf, -inf, 7, 1e300.
+  for (const auto &[s, total] : {std::pair{1, 6}, std::pair{2, 7}}) {
+    run.values(s, 1, run.channels() + 1, y.data());
+    bantrisk::IntegrationNotes notes;
+    EXPECT_EQ(bantrisk::integ_spec(b, y, run.channels(), &notes), total) << "spectrum " << s;
+    EXPECT_TRUE(notes.out_of_range) << "spectrum " << s;
+    EXPECT_FALSE(notes.clamped) << "spectrum " << s;
   }
 }

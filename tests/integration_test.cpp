@@ -22,6 +22,7 @@ struct IntegCase {
   std::int32_t expected;
   bool clamped;
   bool not_a_number;
+  bool out_of_range = false;
 };
 
 class IntegSpec : public ::testing::TestWithParam<IntegCase> {};
@@ -33,6 +34,7 @@ TEST_P(IntegSpec, RoundsEachChannelThenSums) {
   EXPECT_EQ(integ_spec(c.boundaries, c.values, n, &notes), c.expected) << c.what;
   EXPECT_EQ(notes.clamped, c.clamped) << c.what;
   EXPECT_EQ(notes.not_a_number, c.not_a_number) << c.what;
+  EXPECT_EQ(notes.out_of_range, c.out_of_range) << c.what;
 }
 
 const double inf = std::numeric_limits<double>::infinity();
@@ -80,15 +82,30 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   false},
         IntegCase{"total below 32 bits clamped", {0, 1}, {-3e9}, int32_min, true, false},
-        IntegCase{"channel beyond single precision", {0, 1}, {1e300}, int32_max, true, false},
-        IntegCase{"channel beyond 64 bits then cancelled is still limited",
+        IntegCase{
+            "channel beyond single precision counted as 0", {0, 1}, {1e300}, 0, false, false, true},
+        IntegCase{"beyond 64 bits in either sign cannot cancel",
+                  {0, 1, 2, 3},
+                  {1e300, -1e300, 5.0},
+                  5,
+                  false,
+                  false,
+                  true},
+        IntegCase{"beyond 64 bits below single precision",
                   {0, 1, 2},
                   {1e30, -1.0},
+                  -1,
+                  false,
+                  false,
+                  true},
+        IntegCase{"infinite value", {0, 1, 2}, {inf, 1.0}, 1, false, false, true},
+        IntegCase{"minus infinite value", {0, 1}, {-inf}, 0, false, false, true},
+        IntegCase{"a saturated sum stays saturated",
+                  {0, 1, 2, 3, 4},
+                  {5e18, 5e18, -5e18, -5e18},
                   int32_max,
                   true,
                   false},
-        IntegCase{"infinite value", {0, 1, 2}, {inf, 1.0}, int32_max, true, false},
-        IntegCase{"minus infinite value", {0, 1}, {-inf}, int32_min, true, false},
         IntegCase{"NaN counted as 0", {0, 1, 2}, {nan, 7.0}, 7, false, true}));
 
 TEST(IntegSpec, NoChannelsGivesZero) {
@@ -113,12 +130,13 @@ TEST(IntegSpec, RefusesBuffersShorterThanTheChannels) {
 
 TEST(IntegSpec, NotesAreResetForEachSpectrum) {
   IntegrationNotes notes;
-  notes.clamped = notes.not_a_number = true;
+  notes.clamped = notes.not_a_number = notes.out_of_range = true;
   const std::vector<float> b{0, 1};
   const std::vector<double> v{4};
   EXPECT_EQ(integ_spec(b, v, 1, &notes), 4);
   EXPECT_FALSE(notes.clamped);
   EXPECT_FALSE(notes.not_a_number);
+  EXPECT_FALSE(notes.out_of_range);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -295,3 +296,27 @@ TEST(Mkrun, BadOptionsAreRefused) {
 }
 
 } // namespace
+
+// Beyond a file-size limit the writer fails, naming the file and the cause, and leaves no run
+// (complete or half-written) behind.
+TEST(Mkrun, FileSizeLimitIsReportedAndLeavesNoRun) {
+  Scratch scratch("limit");
+  fs::create_directories(scratch.dir);
+  const fs::path err = scratch.dir / "stderr.txt";
+  const std::string command = "ulimit -f 256; exec " + std::string(BANTRISK_MKRUN) +
+                              " --spectra 2000 --channels 500 --dir " + scratch.dir.string() +
+                              " > /dev/null 2> " + err.string();
+  const int status = std::system(("sh -c '" + command + "'").c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::ifstream in(err);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("** ERROR in run file " + (scratch.dir / "KRV01234.RAW").string() +
+                            " : cannot "),
+            std::string::npos)
+      << text.str();
+  EXPECT_NE(text.str().find(" ("), std::string::npos) << "no cause: " << text.str();
+  EXPECT_FALSE(fs::exists(scratch.dir / "KRV01234.RAW"));
+  EXPECT_FALSE(fs::exists(scratch.dir / "KRV01234.RAW.part"));
+}

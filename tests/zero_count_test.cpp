@@ -178,6 +178,7 @@ TEST(IntegrateRawFile, BadRunFileEndsTheProgram) {
   ConsoleFixture f;
   auto run = std::make_unique<RunState>();
   run->raw_name = fixed_text("KRV00001.RAW", 80);
+  run->full_input_name = run->raw_name; // as the existence check leaves it (resolved again)
   dataaccess::Session session;
   EXPECT_THROW(integrate_raw_file(f.io, *run, session, 0), ProgramStop);
   const std::string out = f.text();
@@ -211,6 +212,7 @@ TEST(IntegrateRawFile, ReadsEverySpectrumOfARun) {
   ConsoleFixture f;
   auto run = std::make_unique<RunState>();
   run->raw_name = fixed_text(file.string(), std::max<std::size_t>(80, file.string().size()));
+  run->full_input_name = run->raw_name; // as the existence check leaves it
   dataaccess::Session session;
   integrate_raw_file(f.io, *run, session, 0);
   const auto n = static_cast<std::int32_t>(expected.size());
@@ -234,6 +236,7 @@ TEST(IntegrateRawFile, ReadsEverySpectrumOfARun) {
   ConsoleFixture g;
   auto again = std::make_unique<RunState>();
   again->raw_name = run->raw_name;
+  again->full_input_name = run->raw_name;
   integrate_raw_file(g.io, *again, session, n + 1);
   EXPECT_NE(g.text().find("\n Too many spectra requested\n"), std::string::npos) << g.text();
   EXPECT_EQ(again->analysed, n);
@@ -242,6 +245,7 @@ TEST(IntegrateRawFile, ReadsEverySpectrumOfARun) {
   ConsoleFixture h;
   auto part = std::make_unique<RunState>();
   part->raw_name = run->raw_name;
+  part->full_input_name = run->raw_name;
   integrate_raw_file(h.io, *part, session, 5);
   EXPECT_EQ(part->analysed, 5);
   EXPECT_EQ(part->spectra, n);

@@ -10,6 +10,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -175,6 +176,7 @@ void write_run(const Options &o, const Plan &plan, const std::filesystem::path &
 void write_text(const std::filesystem::path &file, const std::string &text) {
   std::ofstream out(file);
   out << text;
+  out.close();
   if (!out) {
     throw std::runtime_error("cannot write " + file.string());
   }
@@ -196,6 +198,9 @@ std::string spectra_file_text(const Plan &plan) {
 } // namespace
 
 int main(int argc, char **argv) {
+  // Beyond a file-size limit a write fails (and is reported with its file) instead of ending
+  // the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     const Options o = parse(argc, argv);
     const Plan plan = make_plan(o.spectra, o.channels, o.seed, o.mean_counts);

@@ -8,70 +8,19 @@
 #include "dataaccess/dataaccess.hpp"
 
 #include "dataaccess/nexus_run.hpp"
+#include "dataaccess/trial_open.hpp"
+#include "lib/files.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
 #include <map>
 #include <optional>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <variant>
 
 namespace bantrisk::dataaccess {
 
 namespace {
 
-// Opening a run file reads its groups' attributes through HDF5, which is not hardened against
-// damaged files: a corrupted heap in the file can crash it or make it loop. The opening is
-// therefore tried first in a child process; a child that dies or runs out of time means a
-// damaged file, refused like any other bad run file instead of taking the program down.
-void probe_open(const std::string &path, unsigned seconds) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    return; // no child to be had: open in this process
-  }
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      ::dup2(null, STDERR_FILENO); // a crash report from the child is not the program's output
-    }
-    ::alarm(seconds);
-    try {
-      RunFile probe(path);
-    } catch (const RunFileError &) {
-      ::_exit(2); // refused: the same refusal follows in this process, with its reason
-    } catch (...) {
-      ::_exit(3); // anything else is taken as damage
-    }
-    ::_exit(0);
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      return;
-    }
-  }
-  if (WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2)) {
-    return; // opened, or refused with a reason
-  }
-  throw RunFileError(run_file_message(
-      path, WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
-                ? "damaged file: reading it did not finish within " + std::to_string(seconds) + " s"
-                : "damaged file: the HDF5 library failed reading it"));
-}
-
 enum class Field { nsp1, ntc1, data };
-
-// Without trailing blanks (and NULs): the name of a file as the existence check sees it.
-std::string_view trim_trailing(std::string_view s) {
-  const auto last = s.find_last_not_of(std::string_view(" \0", 2));
-  return last == std::string_view::npos ? std::string_view{} : s.substr(0, last + 1);
-}
 
 std::string_view trim(std::string_view s) {
   const auto last = s.find_last_not_of(std::string_view(" \0", 2));
@@ -171,14 +120,12 @@ void Session::mf_select_source(std::string_view file) {
   impl_->run.reset();
   impl_->handles.clear();
   impl_->boundaries_copy = {};
-  const std::string_view name = trim_trailing(file);
-  if (name.empty()) {
+  // The full name by the same rule as the existence check of input files.
+  const std::string path = full_name_of(file);
+  if (path.empty()) {
     impl_->fail("no run file name given");
   }
-  std::error_code ec;
-  std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(name), ec);
-  const std::string path = ec ? std::string(name) : full.lexically_normal().string();
-  probe_open(path, impl_->open_time_limit);
+  trial_open(path, impl_->open_time_limit);
   impl_->run = std::make_unique<RunFile>(path);
 }
 

@@ -35,7 +35,8 @@ public:
   Session &operator=(const Session &) = delete;
 
   void mf_activate_session(std::string_view package, std::int32_t a, std::int32_t b);
-  // `file` may carry trailing blanks (an 80-character name); they are not part of the name.
+  // `file` may carry trailing blanks or tabs (an 80-character name); they are not part of the
+  // name, which is resolved to its full name exactly as the program's existence check does.
   void mf_select_source(std::string_view file);
   void mf_get(std::string_view handle, std::string_view field, std::int32_t index);
   void mf_transfer(std::string_view source, std::string_view direction, std::string_view type,

@@ -23,9 +23,11 @@ namespace bantrisk::dataaccess {
 
 namespace {
 
-// One chunk of a block: its offset in the dataset and where its spectra go in the slot's rows.
+// One chunk of a block: its offset in the dataset, its validated record and where its spectra
+// go in the slot's rows.
 struct Piece {
   std::array<hsize_t, 3> offset{};
+  ChunkRecord record;
   std::size_t first_row = 0;
 };
 
@@ -46,6 +48,7 @@ struct DeflateFree {
 
 struct DirectChunks::State {
   hid_t dataset = H5I_INVALID_HID;
+  const CountsStorage *storage = nullptr;
   bool filtered = false;
   ChunkGeometry g;
   std::size_t chunk_bytes = 0;
@@ -104,12 +107,10 @@ void DirectChunks::State::work() {
 // Reads one chunk into dest (chunk_bytes). Every chunk must come out at exactly its full size,
 // as the library would give it; a chunk not stored (the fill value) is left to the library.
 bool DirectChunks::State::read_chunk(const Piece &piece, std::int32_t *dest) {
-  hsize_t size = 0;
-  if (H5Dget_chunk_storage_size(dataset, piece.offset.data(), &size) < 0 || size == 0 ||
-      size > stored_limit) {
+  const std::size_t stored_bytes = piece.record.stored_bytes;
+  if (stored_bytes == 0 || stored_bytes > stored_limit) {
     return false;
   }
-  const auto stored_bytes = static_cast<std::size_t>(size);
   std::uint32_t skipped = 0;
   if (!filtered) {
     return stored_bytes == chunk_bytes &&
@@ -150,6 +151,8 @@ void DirectChunks::State::plan_block(Slot &slot, std::int64_t first, std::int64_
   for (std::int64_t row = first; row < first + count; row += g.chunk_spectra) {
     Piece piece;
     piece.offset[r - 2] = static_cast<hsize_t>(row);
+    // One chunk across the channels (and the first period): the records run along the spectra.
+    piece.record = storage->chunks.at(static_cast<std::size_t>(row / g.chunk_spectra));
     piece.first_row = static_cast<std::size_t>(row - first);
     slot.pieces.push_back(piece);
   }
@@ -198,7 +201,8 @@ DirectChunks::DirectChunks(std::unique_ptr<State> state) : st_(std::move(state))
 DirectChunks::~DirectChunks() = default;
 
 std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
-                                                           const ChunkGeometry &geometry) {
+                                                           const ChunkGeometry &geometry,
+                                                           const CountsStorage &storage) {
 #if H5_VERSION_GE(1, 10, 3)
   const ChunkGeometry &g = geometry;
   hbool_t threadsafe = false;
@@ -232,11 +236,13 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
       chunk[r - 1] == static_cast<hsize_t>(g.channels) &&
       chunk[r - 2] == static_cast<hsize_t>(g.chunk_spectra) && (g.rank == 2 || chunk[0] == 1);
   H5Eclear2(H5E_DEFAULT);
-  if (!suited) {
+  if (!suited || storage.chunks.size() != static_cast<std::size_t>((g.spectra + g.chunk_spectra - 1) /
+                                                                    g.chunk_spectra)) {
     return nullptr;
   }
   auto st = std::make_unique<State>();
   st->dataset = dataset;
+  st->storage = &storage;
   st->filtered = nfilters == 1;
   st->g = g;
   st->chunk_bytes = static_cast<std::size_t>(g.chunk_spectra) *
@@ -257,6 +263,7 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
 #else
   (void)dataset;
   (void)geometry;
+  (void)storage;
   return nullptr;
 #endif
 }

@@ -6,6 +6,8 @@
 // filter, chunks spanning every channel (and one period) and blocks of whole chunks. Anything
 // else, and any block that does not come out whole this way, is read by the caller through the
 // library as before.
+#include "dataaccess/counts_storage.hpp"
+
 #include <hdf5.h>
 
 #include <cstddef>
@@ -26,10 +28,11 @@ struct ChunkGeometry {
 
 class DirectChunks {
 public:
-  // The reader for `dataset` (kept open by the caller while the reader lives), or null when its
-  // storage is not the one this reader handles or the HDF5 library cannot be called from two
-  // threads.
-  static std::unique_ptr<DirectChunks> open_if_suited(hid_t dataset, const ChunkGeometry &geometry);
+  // The reader for `dataset` stored as `storage` says (both kept by the caller while the reader
+  // lives), or null when its storage is not the one this reader handles or the HDF5 library
+  // cannot be called from two threads.
+  static std::unique_ptr<DirectChunks> open_if_suited(hid_t dataset, const ChunkGeometry &geometry,
+                                                      const CountsStorage &storage);
   ~DirectChunks();
   DirectChunks(const DirectChunks &) = delete;
   DirectChunks &operator=(const DirectChunks &) = delete;

@@ -32,6 +32,13 @@ public:
   // Gives up ownership: the caller closes the identifier.
   hid_t release() { return std::exchange(id_, H5I_INVALID_HID); }
 
+  // Closes now and gives the close's status: a written file is only complete once its objects
+  // and the file itself have closed without error.
+  herr_t close() {
+    const hid_t id = release();
+    return id >= 0 ? Close(id) : 0;
+  }
+
   void reset(hid_t id = H5I_INVALID_HID) {
     if (id_ >= 0) {
       Close(id_); // a failed close cannot be reported from a destructor; nothing is lost on read

@@ -1,10 +1,14 @@
 #include "dataaccess/nexus_writer.hpp"
 
+#include "dataaccess/h5_util.hpp"
+#include "dataaccess/hdf5_handle.hpp"
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <filesystem>
 #include <stdexcept>
-
-#include "dataaccess/hdf5_handle.hpp"
+#include <system_error>
 
 namespace bantrisk::dataaccess {
 
@@ -12,15 +16,19 @@ namespace {
 
 using namespace h5;
 
-hid_t checked(hid_t id, const char *what) {
-  if (id < 0)
-    throw std::runtime_error(std::string("HDF5: cannot ") + what);
-  return id;
-}
+void write_layout(const std::string &path, const RunFileLayout &layout, const CountsFill &fill);
 
+// Every failure names the file and the cause, as the reader's do: the file being written.
+const Checker *current = nullptr;
+
+template <typename T> T checked(T value, const char *what) {
+  return current->checked(value, std::string("cannot ") + what);
+}
 void check(herr_t status, const char *what) {
-  if (status < 0)
-    throw std::runtime_error(std::string("HDF5: cannot ") + what);
+  checked(status, what);
+}
+void close(herr_t status, const std::string &what) {
+  current->checked(status, "cannot close " + what);
 }
 
 // NX_class as a fixed-length ASCII string, as NeXus writers usually store it.
@@ -32,6 +40,7 @@ void fixed_string_attr(hid_t obj, const char *name, const std::string &value) {
   Attribute attr(checked(H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
                          "create an attribute"));
   check(H5Awrite(attr.get(), type.get(), value.data()), "write an attribute");
+  close(attr.close(), std::string("attribute ") + name);
 }
 
 // Other names as variable-length UTF-8 strings, scalar or array.
@@ -48,6 +57,7 @@ void text_attr(hid_t obj, const char *name, const std::vector<std::string> &valu
   Attribute attr(checked(H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
                          "create an attribute"));
   check(H5Awrite(attr.get(), type.get(), ptrs.data()), "write an attribute");
+  close(attr.close(), std::string("attribute ") + name);
 }
 
 Group nx_group(hid_t parent, const char *name, const char *nx_class) {
@@ -68,6 +78,7 @@ void write_vector(hid_t parent, const char *name, hid_t file_type, hid_t memory_
   check(H5Dwrite(ds.get(), memory_type, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()), name);
   if (std::string(name) == "time_of_flight")
     text_attr(ds.get(), "units", {"microsecond"}, false);
+  close(ds.close(), std::string("dataset ") + name);
 }
 
 } // namespace
@@ -76,7 +87,32 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
   if (layout.spectra < 1 || layout.channels < 1 ||
       layout.boundaries.size() != static_cast<std::size_t>(layout.channels) + 1)
     throw std::runtime_error("run file sizes do not agree");
+  // A file whose close failed stays half-open inside HDF5, which then crashes closing it again
+  // when the library ends at exit. Everything is closed here, so that ending is not needed.
+  H5dont_atexit();
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  // Written beside its place and renamed once complete: a failed write never leaves a
+  // half-written run under the run's name.
+  const std::string part = path + ".part";
+  const Checker ck(path);
+  current = &ck;
+  try {
+    write_layout(part, layout, fill);
+  } catch (...) {
+    std::remove(part.c_str());
+    throw;
+  }
+  std::error_code ec;
+  std::filesystem::rename(part, path, ec);
+  if (ec) {
+    std::remove(part.c_str());
+    ck.fail("cannot replace the file (" + ec.message() + ")");
+  }
+}
+
+namespace {
+
+void write_layout(const std::string &path, const RunFileLayout &layout, const CountsFill &fill) {
   File f(checked(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
                  "create the run file"));
   text_attr(f.get(), "default", {"raw_data_1"}, false);
@@ -109,6 +145,7 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
                                     dcpl.get(), H5P_DEFAULT),
                          "create counts"));
   text_attr(counts.get(), "units", {"counts"}, false);
+  close(dcpl.close(), "a property list");
 
   const hsize_t slab_rows =
       std::max<hsize_t>(1, (std::size_t{1} << 20) / (4 * c * chunk_rows)) * chunk_rows;
@@ -125,7 +162,16 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
     check(
         H5Dwrite(counts.get(), H5T_NATIVE_INT32, mem.get(), space.get(), H5P_DEFAULT, slab.data()),
         "write counts");
+    close(mem.close(), "a dataspace");
   }
+  close(counts.close(), "dataset counts");
+  close(space.close(), "a dataspace");
+  close(data.close(), "group detector_1");
+  close(entry.close(), "group raw_data_1");
+  // Closing the file writes what HDF5 still holds: a full disk or a file-size limit shows here.
+  close(f.close(), "the file");
 }
+
+} // namespace
 
 } // namespace bantrisk::dataaccess

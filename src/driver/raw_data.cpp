@@ -73,6 +73,10 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
     if (notes.not_a_number)
       con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
                                   " has channels that are not numbers; they are counted as 0"}));
+    if (notes.out_of_range)
+      con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
+                                  " has channels whose counts are infinite or beyond the range "
+                                  "of whole numbers; they are counted as 0"}));
     if (notes.clamped)
       con.write_line(free_format({"** WARNING: total counts of spectrum ", exact_int(s),
                                   " lie beyond the range of whole numbers; limited to ",
@@ -104,7 +108,7 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
   Console &con = io.console();
   try {
     session.mf_activate_session("MORLA", 0, 0);
-    session.mf_select_source(run.raw_name);
+    session.mf_select_source(run.full_input_name); // the file whose existence was checked
     session.mf_get("h_NSP1", "NSP1", 0);
     session.mf_get("h_NTC1", "NTC1", 0);
     session.mf_transfer("h_NSP1", "-->", "INT32", &run.spectra, 0, 0);

@@ -1,7 +1,6 @@
 #include "lib/integration.hpp"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -24,30 +23,23 @@ std::int64_t round_single(double x) {
   return static_cast<std::int64_t>(x + std::copysign(0.5, x));
 }
 
-// One channel's counts as a whole number. Counts beyond the 64-bit range take its limit; the
-// total is then beyond the 32-bit range anyway and is clamped.
+// One channel's counts as a whole number. A channel that is not a number is counted as 0, and
+// so is one whose counts are infinite or lie beyond the 64-bit range: such a count cannot be
+// added without cancelling (the largest and the smallest limit would add to -1).
 std::int64_t channel_term(float width, double value, IntegrationNotes &notes) {
   const double product = static_cast<double>(width) * value;
   if (std::isnan(product)) {
     notes.not_a_number = true;
     return 0;
   }
-  if (!(std::fabs(product) <= static_cast<double>(FLT_MAX)))
-    return product > 0 ? int64_max : int64_min; // beyond single precision, or infinite
-  // Rounded to single precision first: the counts of a channel are a single-precision value.
+  // Rounded to single precision first: the counts of a channel are a single-precision value
+  // (infinite when the product lies beyond single precision).
   const double single = static_cast<double>(static_cast<float>(product));
-  if (single >= 0x1p63)
-    return int64_max;
-  if (single < -0x1p63)
-    return int64_min;
+  if (!(single >= -0x1p63 && single < 0x1p63)) {
+    notes.out_of_range = true;
+    return 0;
+  }
   return round_single(single);
-}
-
-std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
-  std::int64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum))
-    return b > 0 ? int64_max : int64_min;
-  return sum;
 }
 
 std::int32_t limited(std::int64_t sum, IntegrationNotes &note) {
@@ -102,10 +94,16 @@ std::size_t channels_of(std::int32_t n, std::size_t boundaries, std::size_t valu
 template <typename Value>
 std::int32_t by_channel(std::span<const float> boundaries, std::size_t channels,
                         const Value &value, IntegrationNotes &note) {
+  // A sum that reached a 64-bit limit stays there: later channels cannot bring it back.
   std::int64_t sum = 0;
+  bool saturated = false;
   for (std::size_t i = 0; i < channels; ++i) {
     const float width = boundaries[i + 1] - boundaries[i];
-    sum = saturating_add(sum, channel_term(width, value(i, width), note));
+    const std::int64_t term = channel_term(width, value(i, width), note);
+    if (!saturated && __builtin_add_overflow(sum, term, &sum)) {
+      sum = term > 0 ? int64_max : int64_min;
+      saturated = true;
+    }
   }
   return limited(sum, note);
 }

@@ -9,14 +9,16 @@ namespace bantrisk {
 struct IntegrationNotes {
   bool clamped = false;      // the total lay beyond the 32-bit range and was limited to it
   bool not_a_number = false; // some channels were not numbers and were counted as 0
+  bool out_of_range = false; // some channels were infinite or beyond the 64-bit range: 0
 };
 
 // The integral of a spectrum of `n` time channels: boundaries[0..n] are its n+1 channel
 // boundaries, values[0..n-1] its channel values (counts per unit width). Each channel's counts,
 // width (in single precision) times value rounded to single precision, is rounded to the
 // nearest whole number, halves away from zero, before it is added. The sum is kept in 64 bits
-// and limited to the 32-bit range. n below 1 gives 0. Throws std::invalid_argument when the
-// spans hold fewer than n+1 boundaries or n values.
+// (a sum that reaches a 64-bit limit stays there) and limited to the 32-bit range. n below 1
+// gives 0. Throws std::invalid_argument when the spans hold fewer than n+1 boundaries or n
+// values.
 std::int32_t integ_spec(std::span<const float> boundaries, std::span<const double> values,
                         std::int32_t n, IntegrationNotes *notes = nullptr);
 
