@@ -191,6 +191,27 @@ TEST(IntegWholeCounts, AgreesWithTheChannelRuleAtTheLimits) {
     EXPECT_EQ(bantrisk::integ_whole_counts(b, whole, 4, &by_counts), expected) << whole[1];
     EXPECT_EQ(by_counts.clamped, by_rule.clamped) << whole[1];
   }
+  // Spectra longer than the groups the counts are added in: all at the limits, mixed signs, and
+  // one count past the limit in the last group.
+  std::vector<float> long_b(131);
+  for (std::size_t i = 0; i < long_b.size(); ++i)
+    long_b[i] = 0.5f * static_cast<float>(i * i) + 0.1f * static_cast<float>(i);
+  std::vector<std::vector<std::int32_t>> long_spectra(4, std::vector<std::int32_t>(130, limit));
+  long_spectra[1].assign(130, -limit);
+  for (std::size_t i = 0; i < 130; ++i)
+    long_spectra[2][i] = long_spectra[3][i] = (i % 3 == 0 ? -limit : limit / 3) + static_cast<int>(i);
+  long_spectra[3][127] = limit + 1;
+  for (const auto &whole : long_spectra) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < whole.size(); ++i)
+      values.push_back(static_cast<double>(whole[i]) /
+                       static_cast<double>(long_b[i + 1] - long_b[i]));
+    IntegrationNotes by_rule;
+    IntegrationNotes by_counts;
+    const std::int32_t expected = integ_spec(long_b, values, 130, &by_rule);
+    EXPECT_EQ(bantrisk::integ_whole_counts(long_b, whole, 130, &by_counts), expected) << whole[0];
+    EXPECT_EQ(by_counts.clamped, by_rule.clamped) << whole[0];
+  }
   EXPECT_EQ(bantrisk::integ_whole_counts(b, std::vector<std::int32_t>{1}, 0), 0);
   EXPECT_THROW(bantrisk::integ_whole_counts(b, std::vector<std::int32_t>{1}, 2),
                std::invalid_argument);

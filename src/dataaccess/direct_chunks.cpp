@@ -60,6 +60,7 @@ struct DirectChunks::State {
   std::condition_variable changed;
   std::deque<Slot *> queue;
   bool stopping = false;
+  bool no_worker = false; // a second thread could not be had: the library reads every block
   std::thread worker;
 
   ~State() {
@@ -254,11 +255,7 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
   if (!st->inflater) {
     return nullptr;
   }
-  try {
-    st->worker = std::thread([state = st.get()] { state->work(); });
-  } catch (const std::system_error &) {
-    return nullptr; // no second thread to be had: the library reads the chunks
-  }
+  // The worker starts with the first block: a file only opened (the trial opening) needs none.
   return std::unique_ptr<DirectChunks>(new DirectChunks(std::move(st)));
 #else
   (void)dataset;
@@ -270,6 +267,17 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
 
 bool DirectChunks::load(std::int64_t first, std::int64_t count, std::vector<std::int32_t> &rows) {
   State &st = *st_;
+  if (!st.worker.joinable()) {
+    if (st.no_worker) {
+      return false;
+    }
+    try {
+      st.worker = std::thread([state = &st] { state->work(); });
+    } catch (const std::system_error &) {
+      st.no_worker = true; // no second thread to be had: the library reads the chunks
+      return false;
+    }
+  }
   Slot *slot = nullptr;
   for (Slot &s : st.slots) {
     if (s.first == first) {

@@ -52,8 +52,10 @@ std::int32_t limited(std::int64_t sum, IntegrationNotes &note) {
   return static_cast<std::int32_t>(sum);
 }
 
-// The sum and the range of whole counts (10000 channels of at most 2^31 each cannot overflow 64
-// bits), in plain arithmetic the compiler vectorises; also built for wider vectors.
+// The range of whole counts and, when they all lie within +-2^24, their sum (otherwise the sum
+// is not used). The counts are added in 32 bits, 64 at a time, which 64 counts within +-2^24
+// cannot overflow (at most 2^30), then carried into 64 bits: plain arithmetic the compiler
+// vectorises, also built for wider vectors. Beyond that range the 32-bit sums wrap, unsigned.
 struct CountsSummary {
   std::int64_t sum = 0;
   std::int32_t lowest = 0;
@@ -61,14 +63,25 @@ struct CountsSummary {
 };
 __attribute__((target_clones("avx2", "default"))) CountsSummary
 summarise(const std::int32_t *counts, std::size_t n) {
+  constexpr std::size_t group = 64;
   std::int64_t sum = 0;
   std::int32_t lowest = 0;
   std::int32_t highest = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::int32_t c = counts[i];
-    sum += c;
-    lowest = std::min(lowest, c);
-    highest = std::max(highest, c);
+  std::size_t i = 0;
+  for (; i + group <= n; i += group) {
+    std::uint32_t part = 0;
+    for (std::size_t k = 0; k < group; ++k) {
+      const std::int32_t c = counts[i + k];
+      part += static_cast<std::uint32_t>(c);
+      lowest = std::min(lowest, c);
+      highest = std::max(highest, c);
+    }
+    sum += static_cast<std::int32_t>(part);
+  }
+  for (; i < n; ++i) {
+    sum += counts[i];
+    lowest = std::min(lowest, counts[i]);
+    highest = std::max(highest, counts[i]);
   }
   return {sum, lowest, highest};
 }
