@@ -148,8 +148,8 @@ namespace {
 // count comes back unchanged whatever the width.
 TEST(IntegWholeCounts, AgreesWithTheChannelRuleAtTheLimits) {
   const std::int32_t limit = 1 << 24;
-  const std::vector<std::int32_t> counts{0,         1,          -1,         limit - 1, limit,
-                                         -limit,    limit + 1,  -limit - 1, limit + 3, 99999999,
+  const std::vector<std::int32_t> counts{0,         1,         -1,         limit - 1, limit,
+                                         -limit,    limit + 1, -limit - 1, limit + 3, 99999999,
                                          int32_max, int32_min, -123456789};
   const std::vector<float> widths{std::numeric_limits<float>::denorm_min(),
                                   std::numeric_limits<float>::min(),
@@ -199,7 +199,8 @@ TEST(IntegWholeCounts, AgreesWithTheChannelRuleAtTheLimits) {
   std::vector<std::vector<std::int32_t>> long_spectra(4, std::vector<std::int32_t>(130, limit));
   long_spectra[1].assign(130, -limit);
   for (std::size_t i = 0; i < 130; ++i)
-    long_spectra[2][i] = long_spectra[3][i] = (i % 3 == 0 ? -limit : limit / 3) + static_cast<int>(i);
+    long_spectra[2][i] = long_spectra[3][i] =
+        (i % 3 == 0 ? -limit : limit / 3) + static_cast<int>(i);
   long_spectra[3][127] = limit + 1;
   for (const auto &whole : long_spectra) {
     std::vector<double> values;

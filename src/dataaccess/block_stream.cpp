@@ -101,7 +101,8 @@ BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &
     whole_block_.assign(elements, 0);
     if (st.chunked && units_per_block_) {
       direct_ = DirectChunks::open_if_suited(
-          counts_.get(), ChunkGeometry{rank_, spectra_, channels_, unit_, block_spectra_}, storage_);
+          counts_.get(), ChunkGeometry{rank_, spectra_, channels_, unit_, block_spectra_},
+          storage_);
       plan.direct_chunks = direct_ != nullptr;
     }
   } else {

@@ -130,8 +130,8 @@ bool DirectChunks::State::read_chunk(const Piece &piece, std::int32_t *dest) {
     std::copy_n(stored.data(), chunk_bytes, reinterpret_cast<unsigned char *>(dest));
     return true;
   }
-  return libdeflate_zlib_decompress(inflater.get(), stored.data(), stored_bytes, dest,
-                                    chunk_bytes, nullptr) == LIBDEFLATE_SUCCESS;
+  return libdeflate_zlib_decompress(inflater.get(), stored.data(), stored_bytes, dest, chunk_bytes,
+                                    nullptr) == LIBDEFLATE_SUCCESS;
 }
 
 bool DirectChunks::State::fill(Slot &slot) {
@@ -227,18 +227,19 @@ std::unique_ptr<DirectChunks> DirectChunks::open_if_suited(hid_t dataset,
   unsigned flags = 0;
   std::size_t nelmts = 0;
   const int nfilters = H5Pget_nfilters(dcpl.get());
-  const bool suited =
-      H5Pget_layout(dcpl.get()) == H5D_CHUNKED &&
-      H5Pget_chunk(dcpl.get(), g.rank, chunk.data()) == g.rank &&
-      (nfilters == 0 ||
-       (nfilters == 1 && H5Pget_filter2(dcpl.get(), 0, &flags, &nelmts, nullptr, 0, nullptr,
-                                        nullptr) == H5Z_FILTER_DEFLATE)) &&
-      H5Tequal(type.get(), H5T_NATIVE_INT32) > 0 &&
-      chunk[r - 1] == static_cast<hsize_t>(g.channels) &&
-      chunk[r - 2] == static_cast<hsize_t>(g.chunk_spectra) && (g.rank == 2 || chunk[0] == 1);
+  const bool suited = H5Pget_layout(dcpl.get()) == H5D_CHUNKED &&
+                      H5Pget_chunk(dcpl.get(), g.rank, chunk.data()) == g.rank &&
+                      (nfilters == 0 ||
+                       (nfilters == 1 && H5Pget_filter2(dcpl.get(), 0, &flags, &nelmts, nullptr, 0,
+                                                        nullptr, nullptr) == H5Z_FILTER_DEFLATE)) &&
+                      H5Tequal(type.get(), H5T_NATIVE_INT32) > 0 &&
+                      chunk[r - 1] == static_cast<hsize_t>(g.channels) &&
+                      chunk[r - 2] == static_cast<hsize_t>(g.chunk_spectra) &&
+                      (g.rank == 2 || chunk[0] == 1);
   H5Eclear2(H5E_DEFAULT);
-  if (!suited || storage.chunks.size() != static_cast<std::size_t>((g.spectra + g.chunk_spectra - 1) /
-                                                                    g.chunk_spectra)) {
+  if (!suited ||
+      storage.chunks.size() !=
+          static_cast<std::size_t>((g.spectra + g.chunk_spectra - 1) / g.chunk_spectra)) {
     return nullptr;
   }
   auto st = std::make_unique<State>();

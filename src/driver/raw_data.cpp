@@ -128,11 +128,14 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
     con.write_line(free_format({"** DEAD SPECTRA SECTION **"}));
     con.write_line(free_format({"Please wait..."}));
     const std::int32_t n = run.channels + 1;
-    integrate_spectra(io, run, [&](std::int32_t s, std::span<float> b, std::span<double> v) {
-      session.mf_get("h_DATA", " ", s);
-      session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, n);
-      session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", v.data(), 1, n);
-    }, [&] { return session.whole_counts(); });
+    integrate_spectra(
+        io, run,
+        [&](std::int32_t s, std::span<float> b, std::span<double> v) {
+          session.mf_get("h_DATA", " ", s);
+          session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, n);
+          session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", v.data(), 1, n);
+        },
+        [&] { return session.whole_counts(); });
 
     session.mf_release_handle("h_NSP1");
     session.mf_release_handle("h_NTC1");

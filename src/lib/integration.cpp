@@ -105,8 +105,8 @@ std::size_t channels_of(std::int32_t n, std::size_t boundaries, std::size_t valu
 
 // The rule channel by channel, value(i) giving channel i's value.
 template <typename Value>
-std::int32_t by_channel(std::span<const float> boundaries, std::size_t channels,
-                        const Value &value, IntegrationNotes &note) {
+std::int32_t by_channel(std::span<const float> boundaries, std::size_t channels, const Value &value,
+                        IntegrationNotes &note) {
   // A sum that reached a 64-bit limit stays there: later channels cannot bring it back.
   std::int64_t sum = 0;
   bool saturated = false;
@@ -128,7 +128,8 @@ std::int32_t integ_spec(std::span<const float> boundaries, std::span<const doubl
   IntegrationNotes local;
   IntegrationNotes &note = reset(notes, local);
   const std::size_t channels = channels_of(n, boundaries.size(), values.size());
-  return by_channel(boundaries, channels, [&](std::size_t i, float) { return values[i]; }, note);
+  return by_channel(
+      boundaries, channels, [&](std::size_t i, float) { return values[i]; }, note);
 }
 
 // A whole count c with |c| <= 2^24 comes back from integ_spec as exactly c, for every positive
