@@ -441,6 +441,23 @@ TEST(Session, PartialRangesAndAnyOrder) {
   EXPECT_EQ(last, 0.0);
 }
 
+// The boundaries are not copied again into the destination that holds them, but a newly
+// selected run's boundaries always replace the previous run's.
+TEST(Session, BoundariesOfANewRunReplaceTheOldInTheSameDestination) {
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  std::vector<float> b(3, -1.0F);
+  for (const char *file : {"gzip.nxs", "roundtrip.nxs", "gzip.nxs"}) {
+    session.mf_select_source(data(file));
+    for (int s : {1, 2}) {
+      session.mf_get("h_DATA", " ", s);
+      session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, 3);
+      const std::vector<float> expected = RunFile(data(file)).boundaries();
+      EXPECT_EQ(b, std::vector<float>(expected.begin(), expected.begin() + 3)) << file;
+    }
+  }
+}
+
 TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
   RunFile chopper(data("chopper.nxs"));
   EXPECT_TRUE(chopper.plan().chunked);
@@ -458,6 +475,18 @@ TEST(ReadPlan, CompressedChunksGetACacheAndUncompressedNone) {
   EXPECT_FALSE(contiguous.plan().chunked);
   EXPECT_FALSE(contiguous.plan().whole_numbers);
   EXPECT_EQ(contiguous.plan().chunk_cache_bytes, 0U);
+}
+
+// Only 32-bit whole numbers, plain or deflated, in chunks spanning every channel are read as
+// stored chunks; their integrals are checked with every other file's by the whole-pass tests.
+TEST(ReadPlan, StoredChunksReadDirectlyOnlyWhereTheyFit) {
+  const std::vector<std::pair<const char *, bool>> cases{
+      {"gzip.nxs", true},           {"roundtrip.nxs", true},       {"corrupt_chunk.nxs", true},
+      {"gzip_split.nxs", false},    {"float64_counts.nxs", false}, {"int64_counts.nxs", false},
+      {"uint16_counts.nxs", false}, {"periods.nxs", false}};
+  for (const auto &[file, direct] : cases) {
+    EXPECT_EQ(RunFile(data(file)).plan().direct_chunks, direct) << file;
+  }
 }
 
 } // namespace

@@ -65,6 +65,14 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   false},
         IntegCase{"negative total", {0, 1, 3}, {-100.0, -0.75}, -102, false, false},
+        IntegCase{"largest single below a half gives 0",
+                  {0, 1, 2},
+                  {0.4999999701976776, -0.4999999701976776},
+                  0,
+                  false,
+                  false},
+        IntegCase{"halves away from zero at 2^23", {0, 1}, {8388607.5}, 8388608, false, false},
+        IntegCase{"minus halves at 2^23", {0, 1}, {-8388606.5}, -8388607, false, false},
         IntegCase{
             "largest 32-bit total", {0, 1, 2}, {2147483520.0, 127.0}, int32_max, false, false},
         IntegCase{"total above 32 bits clamped",
@@ -129,6 +137,85 @@ TEST(IntegSpec, NotesAreResetForEachSpectrum) {
   EXPECT_FALSE(notes.clamped);
   EXPECT_FALSE(notes.not_a_number);
   EXPECT_FALSE(notes.out_of_range);
+}
+
+} // namespace
+
+namespace {
+
+// Whole counts: integ_whole_counts must give what integ_spec gives for the values it would be
+// handed (count / width in double precision), bit for bit, notes included; and within +-2^24 a
+// count comes back unchanged whatever the width.
+TEST(IntegWholeCounts, AgreesWithTheChannelRuleAtTheLimits) {
+  const std::int32_t limit = 1 << 24;
+  const std::vector<std::int32_t> counts{0,         1,         -1,         limit - 1, limit,
+                                         -limit,    limit + 1, -limit - 1, limit + 3, 99999999,
+                                         int32_max, int32_min, -123456789};
+  const std::vector<float> widths{std::numeric_limits<float>::denorm_min(),
+                                  std::numeric_limits<float>::min(),
+                                  3e-5f,
+                                  0.1f,
+                                  1.0f,
+                                  1000.31f,
+                                  1e30f,
+                                  std::numeric_limits<float>::max()};
+  for (const float w : widths) {
+    const std::vector<float> b{0.0f, w};
+    for (const std::int32_t c : counts) {
+      const std::vector<std::int32_t> whole{c};
+      const std::vector<double> value{static_cast<double>(c) / static_cast<double>(w)};
+      IntegrationNotes by_rule;
+      IntegrationNotes by_counts;
+      const std::int32_t expected = integ_spec(b, value, 1, &by_rule);
+      EXPECT_EQ(bantrisk::integ_whole_counts(b, whole, 1, &by_counts), expected) << c << " " << w;
+      EXPECT_EQ(by_counts.clamped, by_rule.clamped) << c << " " << w;
+      if (c >= -limit && c <= limit) {
+        EXPECT_EQ(expected, c) << w;
+      }
+    }
+  }
+  // Whole spectra: a sum clamped beyond 32 bits, and one count past the limit among others
+  // (the whole spectrum then takes the channel rule) at widths that are not powers of two.
+  const std::vector<float> b{0.0f, 0.3f, 1.0f, 1e4f, 1.00001e4f};
+  const std::vector<std::vector<std::int32_t>> spectra{{limit, limit, limit, limit},
+                                                       {int32_max, int32_max, 5, -7},
+                                                       {int32_min, int32_min, int32_min, 1},
+                                                       {3, limit + 1, -limit - 5, 77777777}};
+  for (const auto &whole : spectra) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < whole.size(); ++i)
+      values.push_back(static_cast<double>(whole[i]) / static_cast<double>(b[i + 1] - b[i]));
+    IntegrationNotes by_rule;
+    IntegrationNotes by_counts;
+    const std::int32_t expected = integ_spec(b, values, 4, &by_rule);
+    EXPECT_EQ(bantrisk::integ_whole_counts(b, whole, 4, &by_counts), expected) << whole[1];
+    EXPECT_EQ(by_counts.clamped, by_rule.clamped) << whole[1];
+  }
+  // Spectra longer than the groups the counts are added in: all at the limits, mixed signs, and
+  // one count past the limit in the last group.
+  std::vector<float> long_b(131);
+  for (std::size_t i = 0; i < long_b.size(); ++i)
+    long_b[i] = 0.5f * static_cast<float>(i * i) + 0.1f * static_cast<float>(i);
+  std::vector<std::vector<std::int32_t>> long_spectra(4, std::vector<std::int32_t>(130, limit));
+  long_spectra[1].assign(130, -limit);
+  for (std::size_t i = 0; i < 130; ++i)
+    long_spectra[2][i] = long_spectra[3][i] =
+        (i % 3 == 0 ? -limit : limit / 3) + static_cast<int>(i);
+  long_spectra[3][127] = limit + 1;
+  for (const auto &whole : long_spectra) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < whole.size(); ++i)
+      values.push_back(static_cast<double>(whole[i]) /
+                       static_cast<double>(long_b[i + 1] - long_b[i]));
+    IntegrationNotes by_rule;
+    IntegrationNotes by_counts;
+    const std::int32_t expected = integ_spec(long_b, values, 130, &by_rule);
+    EXPECT_EQ(bantrisk::integ_whole_counts(long_b, whole, 130, &by_counts), expected) << whole[0];
+    EXPECT_EQ(by_counts.clamped, by_rule.clamped) << whole[0];
+  }
+  EXPECT_EQ(bantrisk::integ_whole_counts(b, std::vector<std::int32_t>{1}, 0), 0);
+  EXPECT_THROW(bantrisk::integ_whole_counts(b, std::vector<std::int32_t>{1}, 2),
+               std::invalid_argument);
 }
 
 } // namespace

@@ -168,8 +168,9 @@ std::vector<std::int32_t> read_integrals_file(const fs::path &file) {
   return totals;
 }
 
-// Totals of every spectrum as the program integrates them through the session.
-std::vector<std::int32_t> integrate_run(const fs::path &file) {
+// Totals of every spectrum as the program integrates them through the session, the spectra
+// fetched in ascending order or, `backwards`, descending.
+std::vector<std::int32_t> integrate_run(const fs::path &file, bool backwards = false) {
   Session session;
   session.mf_activate_session("MORLA", 0, 0);
   session.mf_select_source(file.string());
@@ -180,8 +181,9 @@ std::vector<std::int32_t> integrate_run(const fs::path &file) {
   session.mf_transfer("h_NTC1", "-->", "INT32", &channels, 0, 0);
   std::vector<float> b(channels + 1);
   std::vector<double> y(channels + 1);
-  std::vector<std::int32_t> totals;
-  for (int s = 1; s <= spectra; ++s) {
+  std::vector<std::int32_t> totals(static_cast<std::size_t>(spectra));
+  for (int k = 1; k <= spectra; ++k) {
+    const int s = backwards ? spectra + 1 - k : k;
     session.mf_get("h_DATA", " ", s);
     session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, channels + 1);
     session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", y.data(), 1, channels + 1);
@@ -190,7 +192,7 @@ std::vector<std::int32_t> integrate_run(const fs::path &file) {
       sum += static_cast<std::int32_t>(
           std::lround(static_cast<float>(static_cast<double>(b[i + 1] - b[i]) * y[i])));
     }
-    totals.push_back(sum);
+    totals[static_cast<std::size_t>(s - 1)] = sum;
   }
   session.mf_deactivate_session();
   return totals;
@@ -227,7 +229,8 @@ TEST(Mkrun, SmallRunReadsBackAndIsDeterministic) {
   EXPECT_NE(integrate_run(scratch.dir / "other.RAW"), planned);
 }
 
-// Runs larger than one block, compressed or not, with chunks shorter and taller than a block.
+// Runs larger than one block, compressed or not, with chunks shorter and taller than a block;
+// chunks shorter than a block are read as stored, also when the spectra are asked backwards.
 TEST(Mkrun, ManyBlocksReadBackExactly) {
   Scratch scratch("blocks");
   const std::string dir = scratch.dir.string();
@@ -235,12 +238,13 @@ TEST(Mkrun, ManyBlocksReadBackExactly) {
     const char *name;
     const char *options;
     bool filtered;
+    bool direct;
   };
   const std::vector<Case> cases = {
-      {"plain.RAW", "--chunk-spectra 7", false},
-      {"gzip.RAW", "--chunk-spectra 7 --gzip 1", true},
-      {"tall.RAW", "--chunk-spectra 2500 --gzip", true},
-      {"tall_plain.RAW", "--chunk-spectra 2500", false},
+      {"plain.RAW", "--chunk-spectra 7", false, true},
+      {"gzip.RAW", "--chunk-spectra 7 --gzip 1", true, true},
+      {"tall.RAW", "--chunk-spectra 2500 --gzip", true, false},
+      {"tall_plain.RAW", "--chunk-spectra 2500", false, false},
   };
   for (const Case &c : cases) {
     ASSERT_EQ(mkrun(std::string("--spectra 3000 --channels 400 --seed 11 --dir ") + dir +
@@ -251,10 +255,12 @@ TEST(Mkrun, ManyBlocksReadBackExactly) {
       RunFile run((scratch.dir / c.name).string());
       EXPECT_LT(run.plan().block_spectra, 3000) << c.name;
       EXPECT_EQ(run.plan().filtered, c.filtered) << c.name;
+      EXPECT_EQ(run.plan().direct_chunks, c.direct) << c.name;
       EXPECT_LE(run.plan().block_bytes, bantrisk::dataaccess::block_target_bytes) << c.name;
     }
-    EXPECT_EQ(integrate_run(scratch.dir / c.name), read_integrals_file(scratch.dir / "totals.txt"))
-        << c.name;
+    const auto planned = read_integrals_file(scratch.dir / "totals.txt");
+    EXPECT_EQ(integrate_run(scratch.dir / c.name), planned) << c.name;
+    EXPECT_EQ(integrate_run(scratch.dir / c.name, true), planned) << c.name;
   }
 }
 

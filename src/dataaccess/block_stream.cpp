@@ -99,6 +99,12 @@ BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &
   const auto elements = static_cast<std::size_t>(block_spectra_ * channels_);
   if (whole_numbers) {
     whole_block_.assign(elements, 0);
+    if (st.chunked && units_per_block_) {
+      direct_ = DirectChunks::open_if_suited(
+          counts_.get(), ChunkGeometry{rank_, spectra_, channels_, unit_, block_spectra_},
+          storage_);
+      plan.direct_chunks = direct_ != nullptr;
+    }
   } else {
     real_block_.assign(elements, 0.0);
   }
@@ -132,6 +138,13 @@ void BlockStream::read_block(std::int64_t s0) {
   end = std::min(end, spectra_);
   const std::int64_t count = end - first;
 
+  // A failed read leaves no block loaded, so a retry reads again instead of using stale data.
+  block_first_ = -1;
+  if (direct_ && direct_->load(first, count, whole_block_)) {
+    block_first_ = first;
+    block_count_ = count;
+    return;
+  }
   const std::string what = "cannot read spectra " + std::to_string(first + 1) + " to " +
                            std::to_string(end) + " of " + path_;
   std::array<hsize_t, 3> start{};
@@ -155,8 +168,6 @@ void BlockStream::read_block(std::int64_t s0) {
   const hid_t mem_type = whole_ ? H5T_NATIVE_INT32 : H5T_NATIVE_DOUBLE;
   void *buffer =
       whole_ ? static_cast<void *>(whole_block_.data()) : static_cast<void *>(real_block_.data());
-  // A failed read leaves no block loaded, so a retry reads again instead of using stale data.
-  block_first_ = -1;
   ck_.checked(
       H5Dread(counts_.get(), mem_type, mem_space.get(), file_space_.get(), H5P_DEFAULT, buffer),
       what);

@@ -3,6 +3,7 @@
 // the chunks allow it) read into one buffer, so that memory does not depend on the run's size
 // and every chunk is decompressed once. The storage has been validated before a stream is made.
 #include "dataaccess/counts_storage.hpp"
+#include "dataaccess/direct_chunks.hpp"
 #include "dataaccess/h5_util.hpp"
 #include "dataaccess/hdf5_handle.hpp"
 #include "dataaccess/nexus_run.hpp"
@@ -22,6 +23,10 @@ public:
 
   // Makes spectrum s0 (0-based) part of the loaded block.
   void load(std::int64_t s0);
+  // True when spectrum s0 is part of the loaded block.
+  bool holds(std::int64_t s0) const {
+    return block_first_ >= 0 && s0 >= block_first_ && s0 < block_first_ + block_count_;
+  }
   // Row of spectrum s0 in the loaded block (load first): `channels` counts.
   const std::int32_t *whole_row(std::int64_t s0) const;
   const double *real_row(std::int64_t s0) const;
@@ -49,6 +54,9 @@ private:
   std::vector<double> real_block_;
   std::int64_t block_first_ = -1; // first spectrum (0-based) of the loaded block, -1: none
   std::int64_t block_count_ = 0;
+  // Whole-number chunks read as stored, and inflated, on a second thread (null: the library
+  // reads them). Last, so it ends before the counts and records it reads.
+  std::unique_ptr<DirectChunks> direct_;
 };
 
 } // namespace bantrisk::dataaccess

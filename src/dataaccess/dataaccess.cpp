@@ -66,6 +66,14 @@ struct Session::Impl {
   bool active = false;
   std::unique_ptr<RunFile> run;
   std::map<std::string, Binding, std::less<>> handles;
+  // Where the boundaries went last, from the selected run: they are the same for every
+  // spectrum, so a transfer into the same place finds them there already.
+  struct BoundariesCopy {
+    const float *dest = nullptr;
+    std::int32_t first = 0;
+    std::int32_t count = 0;
+    bool operator==(const BoundariesCopy &) const = default;
+  } boundaries_copy;
 
   [[noreturn]] void fail(const std::string &reason) const {
     if (run) {
@@ -97,6 +105,7 @@ void Session::mf_activate_session(std::string_view package, std::int32_t, std::i
   }
   impl_->run.reset();
   impl_->handles.clear();
+  impl_->boundaries_copy = {};
   impl_->active = true;
 }
 
@@ -110,6 +119,7 @@ void Session::mf_select_source(std::string_view file) {
   }
   impl_->run.reset();
   impl_->handles.clear();
+  impl_->boundaries_copy = {};
   // The full name by the same rule as the existence check of input files.
   const std::string path = full_name_of(file);
   if (path.empty()) {
@@ -198,8 +208,12 @@ void Session::Impl::transfer(std::string_view source, std::string_view direction
     if (type_name != "FLOAT32[]" || !std::holds_alternative<float *>(dest)) {
       wrong_type();
     }
-    const std::vector<float> &b = file.boundaries();
-    std::copy_n(b.begin() + (first - 1), count, std::get<float *>(dest));
+    const Impl::BoundariesCopy copy{std::get<float *>(dest), first, count};
+    if (copy != boundaries_copy) {
+      const std::vector<float> &b = file.boundaries();
+      std::copy_n(b.begin() + (first - 1), count, std::get<float *>(dest));
+      boundaries_copy = copy;
+    }
   } else if (component == "Y") {
     if (type_name != "FLOAT64[]" || !std::holds_alternative<double *>(dest)) {
       wrong_type();
@@ -226,6 +240,17 @@ void Session::mf_transfer(std::string_view source, std::string_view direction,
   impl_->transfer(source, direction, type, dest, first, count);
 }
 
+std::span<const std::int32_t> Session::whole_counts() const {
+  if (!impl_->active || !impl_->run) {
+    return {};
+  }
+  const auto it = impl_->handles.find(std::string_view("h_DATA"));
+  if (it == impl_->handles.end() || it->second.field != Field::data) {
+    return {};
+  }
+  return impl_->run->whole_counts(it->second.index);
+}
+
 void Session::mf_release_handle(std::string_view handle) {
   const std::string_view name = trim(handle);
   if (impl_->handles.erase(std::string(name)) == 0 && !field_of_handle(name)) {
@@ -237,6 +262,7 @@ void Session::mf_release_handle(std::string_view handle) {
 
 void Session::mf_deactivate_session() {
   impl_->handles.clear();
+  impl_->boundaries_copy = {};
   impl_->run.reset();
   impl_->active = false;
 }

@@ -7,11 +7,15 @@
 //                   mf_transfer("h_DATA.X", "-->", "FLOAT32[]", boundaries, 1, ntc + 1);
 //                   mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", values, 1, ntc + 1);
 //   mf_release_handle("h_NSP1"), ("h_NTC1"), ("h_DATA"); mf_deactivate_session().
-// Destinations are plain arrays indexed from 0 (element 0 receives index `first`).
+// Destinations are plain arrays indexed from 0 (element 0 receives index `first`). The
+// boundaries are the same for every spectrum, so a transfer of them into the destination (with
+// the first element and count) that received them last from the same run is not repeated: the
+// caller keeps them there and does not write into that destination in between.
 // Nothing here writes to the console: every failure throws RunFileError, whose message names
 // the file and the reason; the driver reports it and ends the program.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -42,6 +46,12 @@ public:
   void mf_transfer(std::string_view source, std::string_view direction, std::string_view type,
                    double *dest, std::int32_t first, std::int32_t count);
   void mf_release_handle(std::string_view handle);
+
+  // The counts of the spectrum the last mf_get("h_DATA", ...) bound, as whole numbers, when the
+  // run holds them so: one per time channel, valid until the next operation of the session.
+  // Empty when the counts are reals or wider whole numbers, or no spectrum is bound. The
+  // channel values of that spectrum are these counts divided by the channel widths.
+  std::span<const std::int32_t> whole_counts() const;
   void mf_deactivate_session();
 
   // A run file is first opened in a child process, which gets this many seconds (30 unless

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct ReadPlan {
   std::string signal_path;           // full HDF5 path of the counts
   std::string boundaries_path;       // full HDF5 path of the time-channel boundaries
   bool whole_numbers = false;        // counts held as whole numbers in memory
+  bool direct_chunks = false;        // chunks read as stored, and inflated, on a second thread
 };
 
 class RunFile {
@@ -51,6 +53,9 @@ public:
   // Channel values of spectrum s, elements first..first+count-1 (element j is channel j's counts
   // divided by its width, element channels+1 is 0) into dest[0..count-1]. Loads the block.
   void values(int s, int first, int count, double *dest);
+  // The counts of spectrum s (loaded) as whole numbers, one per channel; empty unless the run
+  // holds 32-bit (or narrower) whole numbers or when s is not in the loaded block.
+  std::span<const std::int32_t> whole_counts(int s) const;
 
 private:
   struct State;

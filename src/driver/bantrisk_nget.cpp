@@ -79,22 +79,29 @@ bool claim_check_folder(Console &con) {
 
 int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, std::ostream &err) {
   int status = exit_normal;
+  std::string fatal; // the line for standard error, if any
   try {
     pass(io, run, session, ask);
   } catch (const ProgramStop &stop) {
     status = stop.status;
   } catch (const Unanswerable &stop) {
-    err << "bantrisk: " << stop.message << '\n';
+    fatal = stop.message;
     status = exit_fatal;
   } catch (const EndOfInput &e) {
-    err << "bantrisk: " << e.what() << '\n';
+    fatal = e.what();
     status = exit_end_of_input;
   } catch (const std::exception &e) {
-    err << "bantrisk: " << e.what() << '\n';
+    fatal = e.what();
     status = exit_fatal;
   }
+  // Console lines waiting in their buffer come before the line on standard error, as they were
+  // written before it.
+  io.console().flush();
+  if (!fatal.empty())
+    err << "bantrisk: " << fatal << '\n';
   // On every end the results file keeps what was written to it.
   io.close_all();
+  io.console().flush();
   // A normal end that could not create or complete one of its files, or write its console
   // lines, is not a success.
   if (io.console().output_failed())

@@ -336,7 +336,9 @@ int bantrisk_main(int argc, char **argv) {
   std::ios::sync_with_stdio(false);
   if (argc <= 1) {
     // No arguments: the interactive dialogue, exactly as it always was.
-    Console console(std::cin, std::cout);
+    // Console lines are written in blocks unless a person watches them at a terminal; every
+    // question flushes them.
+    Console console(std::cin, std::cout, ::isatty(STDOUT_FILENO) != 0);
     if (!claim_check_folder(console))
       return exit_fatal;
     Io io(console);

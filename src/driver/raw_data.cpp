@@ -41,7 +41,8 @@ void locate_raw_file(Io &io, RunState &run, Answers &ask) {
   io.guard_input(full);
 }
 
-void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch) {
+void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
+                       const WholeCountsOf &whole_counts) {
   Console &con = io.console();
   // One pair of buffers serves every spectrum; only the integral of each is kept.
   std::vector<float> boundaries(max_channel_values, 0.0f);
@@ -55,7 +56,12 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch) {
       pr_int_2(con, "Integrating spectrum ", s, " from a total ", run.analysed);
     fetch(s, b, v);
     IntegrationNotes notes;
-    run.integrals[static_cast<std::size_t>(s)] = integ_spec(b, v, run.channels, &notes);
+    const std::span<const std::int32_t> whole =
+        whole_counts ? whole_counts() : std::span<const std::int32_t>{};
+    run.integrals[static_cast<std::size_t>(s)] =
+        whole.size() >= static_cast<std::size_t>(run.channels)
+            ? integ_whole_counts(b, whole, run.channels, &notes)
+            : integ_spec(b, v, run.channels, &notes);
     if (notes.not_a_number)
       con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
                                   " has channels that are not numbers; they are counted as 0"}));
@@ -114,11 +120,14 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
     con.write_line(free_format({"** DEAD SPECTRA SECTION **"}));
     con.write_line(free_format({"Please wait..."}));
     const std::int32_t n = run.channels + 1;
-    integrate_spectra(io, run, [&](std::int32_t s, std::span<float> b, std::span<double> v) {
-      session.mf_get("h_DATA", " ", s);
-      session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, n);
-      session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", v.data(), 1, n);
-    });
+    integrate_spectra(
+        io, run,
+        [&](std::int32_t s, std::span<float> b, std::span<double> v) {
+          session.mf_get("h_DATA", " ", s);
+          session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, n);
+          session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", v.data(), 1, n);
+        },
+        [&] { return session.whole_counts(); });
 
     session.mf_release_handle("h_NSP1");
     session.mf_release_handle("h_NTC1");

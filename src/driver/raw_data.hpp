@@ -14,10 +14,16 @@ struct RunState;
 using SpectrumFetch =
     std::function<void(std::int32_t s, std::span<float> boundaries, std::span<double> values)>;
 
+// The whole-number counts of the spectrum fetched last, when the source holds them so (one per
+// channel, the values being these divided by the widths); empty otherwise.
+using WholeCountsOf = std::function<std::span<const std::int32_t>()>;
+
 // Integrates spectra 1..run.analysed into run.integrals, one spectrum at a time through one
 // pair of buffers, with a progress line every 100 spectra and a warning for each spectrum whose
 // total had to be limited or held channels that are not numbers. run.channels and run.analysed
-// must already lie within the capacities.
-void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch);
+// must already lie within the capacities. A spectrum whose whole counts are at hand is
+// integrated from them (the same integral, bit for bit).
+void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
+                       const WholeCountsOf &whole_counts = {});
 
 } // namespace bantrisk

@@ -7,7 +7,8 @@ namespace bantrisk {
 
 void Console::write_line(std::string_view line) {
   out_ << shown_text(line) << '\n';
-  out_.flush();
+  if (flush_lines_)
+    out_.flush();
 }
 
 void Console::write_prompt(std::string_view text) {

@@ -30,7 +30,10 @@ struct Answer {
 
 class Console {
 public:
-  Console(std::istream &in, std::ostream &out) : in_(in), out_(out) {}
+  // Lines are flushed one by one when `flush_lines` (a terminal); otherwise they wait in the
+  // stream's buffer until the next question, or the end.
+  Console(std::istream &in, std::ostream &out, bool flush_lines = true)
+      : in_(in), out_(out), flush_lines_(flush_lines) {}
 
   // A whole line: the text, then a line end.
   void write_line(std::string_view line);
@@ -41,12 +44,15 @@ public:
   Answer read_answer();
   // Reads one line for the final pause; false when the input has ended.
   bool wait_for_line();
+  // Writes out the lines waiting in the buffer.
+  void flush() { out_.flush(); }
   // True when a console line could not be written (a pipe whose reader has gone, a full disk).
   bool output_failed() const { return out_.fail(); }
 
 private:
   std::istream &in_;
   std::ostream &out_;
+  bool flush_lines_;
 };
 
 } // namespace bantrisk

@@ -16,9 +16,18 @@ struct IntegrationNotes {
 // boundaries, values[0..n-1] its channel values (counts per unit width). Each channel's counts,
 // width (in single precision) times value rounded to single precision, is rounded to the
 // nearest whole number, halves away from zero, before it is added. The sum is kept in 64 bits
-// (a sum that reaches a 64-bit limit stays there) and limited to the 32-bit range. n below 1 gives 0. Throws std::invalid_argument when the
-// spans hold fewer than n+1 boundaries or n values.
+// (a sum that reaches a 64-bit limit stays there) and limited to the 32-bit range. n below 1
+// gives 0. Throws std::invalid_argument when the spans hold fewer than n+1 boundaries or n
+// values.
 std::int32_t integ_spec(std::span<const float> boundaries, std::span<const double> values,
                         std::int32_t n, IntegrationNotes *notes = nullptr);
+
+// The same integral for a spectrum whose channels hold whole counts: what integ_spec gives for
+// the values counts[i] / width_i (formed in double precision from the single-precision widths),
+// bit for bit, without forming them when every count lies within +-2^24. Same preconditions,
+// with counts in place of values.
+std::int32_t integ_whole_counts(std::span<const float> boundaries,
+                                std::span<const std::int32_t> counts, std::int32_t n,
+                                IntegrationNotes *notes = nullptr);
 
 } // namespace bantrisk

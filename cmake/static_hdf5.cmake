@@ -1,0 +1,43 @@
+# HDF5 linked statically where its static library is installed beside the shared one: the
+# program then starts without loading the shared library and the forty-odd libraries it pulls
+# in (its remote-file drivers' network and crypto libraries among them), a few milliseconds of
+# every run. The libraries the static one needs stay in the list, linked only as far as it uses
+# them. When the static library is missing or does not link, the shared one is used.
+option(BANTRISK_STATIC_HDF5 "Link HDF5 statically when its static library is installed" ON)
+
+function(bantrisk_prefer_static_hdf5)
+  set(bantrisk_hdf5_link_options "" PARENT_SCOPE)
+  if(BANTRISK_STATIC_HDF5)
+    set(static_list "")
+    set(found_static FALSE)
+    foreach(lib IN LISTS HDF5_C_LIBRARIES)
+      set(static_lib "")
+      if(lib MATCHES "^(.*/libhdf5)\\.so$")
+        set(static_lib "${CMAKE_MATCH_1}.a")
+      endif()
+      if(static_lib AND EXISTS "${static_lib}")
+        list(APPEND static_list "${static_lib}")
+        set(found_static TRUE)
+      else()
+        list(APPEND static_list "${lib}")
+      endif()
+    endforeach()
+    if(found_static)
+      include(CheckCSourceCompiles)
+      set(CMAKE_REQUIRED_INCLUDES ${HDF5_INCLUDE_DIRS})
+      set(CMAKE_REQUIRED_DEFINITIONS ${HDF5_DEFINITIONS})
+      set(CMAKE_REQUIRED_LINK_OPTIONS -Wl,--as-needed)
+      set(CMAKE_REQUIRED_LIBRARIES ${static_list})
+      set(CMAKE_REQUIRED_QUIET ON)
+      check_c_source_compiles("#include <hdf5.h>
+int main(void) { return H5open() < 0 ? 1 : 0; }" BANTRISK_HDF5_STATIC_LINKS)
+      if(BANTRISK_HDF5_STATIC_LINKS)
+        set(HDF5_C_LIBRARIES ${static_list} PARENT_SCOPE)
+        set(bantrisk_hdf5_link_options -Wl,--as-needed PARENT_SCOPE)
+        message(STATUS "HDF5 linked statically")
+      else()
+        message(STATUS "HDF5 linked as a shared library: its static library does not link")
+      endif()
+    endif()
+  endif()
+endfunction()
