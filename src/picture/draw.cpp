@@ -3,6 +3,7 @@
 // text elements (searchable, and readable by other programs) instead of glyph outlines.
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -452,9 +453,22 @@ std::string render_svg(const Description &d, const Layout &l) {
   return bytes;
 }
 
+// Cairo and the font library keep caches for the life of the process. They are released at
+// exit, after the last picture, so that leak checkers see only the program's own memory.
+struct StaticDataRelease {
+  StaticDataRelease() = default;
+  StaticDataRelease(const StaticDataRelease &) = delete;
+  StaticDataRelease &operator=(const StaticDataRelease &) = delete;
+  ~StaticDataRelease() {
+    cairo_debug_reset_static_data();
+    FcFini();
+  }
+};
+
 } // namespace
 
 std::string render(const Description &d, Format format) {
+  static const StaticDataRelease release;
   const Layout l = layout_of(d);
   return format == Format::png ? render_png(d, l) : render_svg(d, l);
 }
