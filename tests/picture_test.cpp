@@ -40,13 +40,13 @@ Description known_map() {
     Module m;
     std::string label = module_label(bank, side, module);
     m.label = label.substr(0, label.find_last_not_of(' ') + 1);
-    m.status = i == dead_module ? Status::dead
-               : i == low_module ? Status::low
+    m.status = i == dead_module   ? Status::dead
+               : i == low_module  ? Status::low
                : i == high_module ? Status::high
                                   : Status::ok;
     if (i != empty_module)
-      m.cells.assign(10, Cell{i == dead_module ? 0.0f : 1.0f,
-                              i == dead_module ? Mark::dead : Mark::ok});
+      m.cells.assign(
+          10, Cell{i == dead_module ? 0.0f : 1.0f, i == dead_module ? Mark::dead : Mark::ok});
     d.modules.push_back(m);
   }
   auto &odd = d.modules[odd_module - 1].cells;
@@ -98,10 +98,18 @@ private:
   cairo_surface_t *surface_ = nullptr;
 };
 
-bool is_black(Pixel p) { return p.r < 40 && p.g < 40 && p.b < 40; }
-bool is_white(Pixel p) { return p.r > 235 && p.g > 235 && p.b > 235; }
-bool is_blue(Pixel p) { return p.b > p.r + 80 && p.b > p.g + 30; }
-bool is_orange(Pixel p) { return p.r > p.b + 120 && p.r > p.g + 60; }
+bool is_black(Pixel p) {
+  return p.r < 40 && p.g < 40 && p.b < 40;
+}
+bool is_white(Pixel p) {
+  return p.r > 235 && p.g > 235 && p.b > 235;
+}
+bool is_blue(Pixel p) {
+  return p.b > p.r + 80 && p.b > p.g + 30;
+}
+bool is_orange(Pixel p) {
+  return p.r > p.b + 120 && p.r > p.g + 60;
+}
 bool is_grey(Pixel p) {
   return std::max({p.r, p.g, p.b}) - std::min({p.r, p.g, p.b}) < 12 && p.r > 80 && p.r < 200;
 }
@@ -121,7 +129,9 @@ TEST(Picture, PngShowsModuleStatusAndSpectraAtTheirTiles) {
   };
   // A point on the left edge of a tile's frame, and the centre of a cell.
   auto on_frame = [&](int index) { return std::pair{tile(index).x + 0.5, tile(index).cy()}; };
-  auto in_cell = [&](int index, int k) { return std::pair{cell(index, k).cx(), cell(index, k).cy()}; };
+  auto in_cell = [&](int index, int k) {
+    return std::pair{cell(index, k).cx(), cell(index, k).cy()};
+  };
   const struct {
     const char *what;
     std::pair<double, double> at;
@@ -136,7 +146,8 @@ TEST(Picture, PngShowsModuleStatusAndSpectraAtTheirTiles) {
       {"dead spectrum", in_cell(odd_module, 2), is_black},
       {"low spectrum", in_cell(odd_module, 5), is_blue},
       {"high spectrum", in_cell(odd_module, 7), is_orange},
-      {"inside the module without spectra", {tile(empty_module).cx(), tile(empty_module).cy()},
+      {"inside the module without spectra",
+       {tile(empty_module).cx(), tile(empty_module).cy()},
        is_white},
   };
   for (const auto &p : probes) {
@@ -145,8 +156,7 @@ TEST(Picture, PngShowsModuleStatusAndSpectraAtTheirTiles) {
   }
   // The low and high spectra are outlined just outside their cells; an ok spectrum is not.
   for (int k : {5, 7, 0})
-    EXPECT_EQ(is_black(png.at(cell(odd_module, k).x - 0.4, cell(odd_module, k).cy())), k != 0)
-        << k;
+    EXPECT_EQ(is_black(png.at(cell(odd_module, k).x - 0.4, cell(odd_module, k).cy())), k != 0) << k;
 }
 
 TEST(Picture, TilesFollowTheInstrumentRowBySide) {
@@ -236,8 +246,9 @@ TEST(Picture, FormatFromTheFileName) {
     const char *name;
     std::optional<Format> format;
   } cases[] = {
-      {"modules.png", Format::png}, {"dir/Modules.SVG", Format::svg}, {"a.svg.png", Format::png},
-      {"modules.pdf", std::nullopt}, {"png", std::nullopt},           {"pic.png/x", std::nullopt},
+      {"modules.png", Format::png}, {"dir/Modules.SVG", Format::svg},
+      {"a.svg.png", Format::png},   {"modules.pdf", std::nullopt},
+      {"png", std::nullopt},        {"pic.png/x", std::nullopt},
       {"modules.", std::nullopt},
   };
   for (const auto &c : cases)

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <utility>
-#include <exception>
 
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
@@ -61,8 +61,8 @@ picture::Description describe_picture(const RunState &run, const std::string &so
     const auto ek = static_cast<std::size_t>(e);
     if (run.map.in_module[ek] == 0)
       continue;
-    const int idx = module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek],
-                                 run.map.module[ek]);
+    const int idx =
+        module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek], run.map.module[ek]);
     if (idx < 1 || idx > ideal)
       continue;
     const std::int32_t s = run.map.spectrum[ek];

@@ -23,7 +23,9 @@ struct Rgb {
   double r, g, b;
 };
 
-constexpr Rgb rgb255(int r, int g, int b) { return {r / 255.0, g / 255.0, b / 255.0}; }
+constexpr Rgb rgb255(int r, int g, int b) {
+  return {r / 255.0, g / 255.0, b / 255.0};
+}
 
 // The diverging scale of counts over the module average: blue below 1, orange above, white at
 // 1. Blue against orange stays distinct for the common colour-vision deficiencies, and both
@@ -79,7 +81,11 @@ std::string printable(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    std::size_t len = c < 0x80           ? 1
+                      : (c >> 5) == 0x6  ? 2
+                      : (c >> 4) == 0xE  ? 3
+                      : (c >> 3) == 0x1E ? 4
+                                         : 0;
     bool ok = len > 0 && i + len <= s.size();
     for (std::size_t k = 1; ok && k < len; ++k)
       ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
@@ -110,11 +116,20 @@ std::string xml_escaped(std::string_view s) {
   std::string out;
   for (char c : s) {
     switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    default: out += c;
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    default:
+      out += c;
     }
   }
   return out;
@@ -225,10 +240,18 @@ void draw_frame(cairo_t *cr, const Rect &tile, Status status) {
     cairo_set_dash(cr, nullptr, 0, 0);
     break;
   }
-  case Status::ok: frame_rect(cr, tile, grey, 1); break;
-  case Status::dead: frame_rect(cr, tile, black, frame_width); break;
-  case Status::low: frame_rect(cr, tile, low_colour, frame_width); break;
-  case Status::high: frame_rect(cr, tile, high_colour, frame_width); break;
+  case Status::ok:
+    frame_rect(cr, tile, grey, 1);
+    break;
+  case Status::dead:
+    frame_rect(cr, tile, black, frame_width);
+    break;
+  case Status::low:
+    frame_rect(cr, tile, low_colour, frame_width);
+    break;
+  case Status::high:
+    frame_rect(cr, tile, high_colour, frame_width);
+    break;
   }
 }
 
@@ -250,21 +273,20 @@ void draw_cells(cairo_t *cr, const Module &m, const std::vector<Rect> &cells) {
   }
 }
 
-void draw_title(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
-  (void)cr;
+void draw_title(Texts &tx, const Description &d, const Rect &r) {
   const std::string head = "Detector modules of ";
   const double head_w = tx.width(head, 22, true);
   tx.show(r.x, r.y + 24, head, 22, Anchor::start, true);
   tx.show(r.x + head_w, r.y + 24, tx.fitted(d.source, 22, true, r.w - head_w), 22, Anchor::start,
           true);
-  tx.show(r.x, r.y + 48,
-          std::to_string(d.spectra) + " spectra, checked " + d.date, 15);
+  tx.show(r.x, r.y + 48, std::to_string(d.spectra) + " spectra, checked " + d.date, 15);
 }
 
 void draw_modules(cairo_t *cr, Texts &tx, const Description &d, const Layout &l) {
   for (int slot = 1; slot <= bank_slots; ++slot) {
     const double y = l.row_y[static_cast<std::size_t>(slot)];
-    tx.show(l.title.x, y + l.tile_height / 2 + 5, "Bank " + std::to_string(slot), 14, Anchor::start, true);
+    tx.show(l.title.x, y + l.tile_height / 2 + 5, "Bank " + std::to_string(slot), 14, Anchor::start,
+            true);
   }
   // The side headings stand above bank 1, whose first tile starts each side.
   const int first_west = ideal_number_of_modules(d.modules_per_side) > 0
@@ -283,8 +305,8 @@ void draw_modules(cairo_t *cr, Texts &tx, const Description &d, const Layout &l)
     fill_rect(cr, tile, white);
     draw_cells(cr, m, l.cells[k]);
     draw_frame(cr, tile, m.status);
-    const bool odd = m.status == Status::dead || m.status == Status::low ||
-                     m.status == Status::high;
+    const bool odd =
+        m.status == Status::dead || m.status == Status::low || m.status == Status::high;
     tx.show(tile.cx(), tile.y - 4, m.label, 12, Anchor::middle, odd);
   }
 }
@@ -292,7 +314,9 @@ void draw_modules(cairo_t *cr, Texts &tx, const Description &d, const Layout &l)
 void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
   // The colour scale, with the spectrum limits of every bank beneath it.
   const double bar_x = r.x + 64, bar_w = 420, bar_y = r.y + 24, bar_h = 16;
-  auto at = [&](double ratio) { return bar_x + (scale_position(static_cast<float>(ratio)) + 1) / 2 * bar_w; };
+  auto at = [&](double ratio) {
+    return bar_x + (scale_position(static_cast<float>(ratio)) + 1) / 2 * bar_w;
+  };
   tx.show(r.x, r.y + 14, "Counts of each spectrum over its module's average", 14, Anchor::start,
           true);
   cairo_pattern_t *gradient = cairo_pattern_create_linear(bar_x, 0, bar_x + bar_w, 0);
@@ -349,8 +373,7 @@ void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
   } frames[] = {
       {Status::ok, "module within its bank's fractions"},
       {Status::low, "module low: below " + number(d.low_fraction, 2) + " of its bank's average"},
-      {Status::high,
-       "module high: above " + number(d.high_fraction, 2) + " of its bank's average"},
+      {Status::high, "module high: above " + number(d.high_fraction, 2) + " of its bank's average"},
       {Status::dead, "module dead: no counts at all"},
       {Status::empty, "module without spectra in the map"},
   };
@@ -392,7 +415,7 @@ void draw(cairo_t *cr, const Description &d, const Layout &l, std::string *svg_t
   Texts tx(cr, svg_texts);
   fill_rect(cr, {0, 0, l.width, l.height}, white);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
-  draw_title(cr, tx, d, l.title);
+  draw_title(tx, d, l.title);
   draw_modules(cr, tx, d, l);
   draw_legend(cr, tx, d, l.legend);
   draw_counts(tx, d, l.counts);

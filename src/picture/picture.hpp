@@ -63,8 +63,8 @@ struct Rect {
 
 struct Layout {
   double width = 0, height = 0;
-  std::vector<Rect> tiles;                  // module index i at tiles[i - 1]
-  std::vector<std::vector<Rect>> cells;     // the cells of each tile, in the module's order
+  std::vector<Rect> tiles;                    // module index i at tiles[i - 1]
+  std::vector<std::vector<Rect>> cells;       // the cells of each tile, in the module's order
   std::array<double, bank_slots + 1> row_y{}; // top of each bank slot's row of tiles
   double tile_height = 0, label_band = 0;     // the labels stand in a band above the tiles
   Rect title, legend, counts;
