@@ -10,39 +10,14 @@
 #include <sstream>
 #include <vector>
 
-#include "driver_harness.hpp"
+#include "program_runner.hpp"
 
 namespace fs = std::filesystem;
 using namespace bantrisk::testing;
 
 namespace {
 
-const fs::path cases_root = fs::path(BANTRISK_TEST_DATA).parent_path() / "e2e";
-
-std::string replace_all(std::string s, const std::string &from, const std::string &to) {
-  for (auto pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
-    s.replace(pos, from.size(), to);
-  return s;
-}
-
-std::string shell_quoted(const std::string &s) {
-  return "'" + replace_all(s, "'", "'\\''") + "'";
-}
-
-// The first line where the two texts differ, for a readable failure.
-std::string first_difference(const std::string &expected, const std::string &actual) {
-  std::istringstream e(expected), a(actual);
-  std::string le, la;
-  for (int line = 1;; ++line) {
-    const bool more_e = static_cast<bool>(std::getline(e, le));
-    const bool more_a = static_cast<bool>(std::getline(a, la));
-    if (!more_e && !more_a)
-      return "texts differ only in the final line end";
-    if (!more_e || !more_a || le != la)
-      return "line " + std::to_string(line) + "\n  expected: [" + (more_e ? le : "<end>") +
-             "]\n  actual:   [" + (more_a ? la : "<end>") + "]";
-  }
-}
+const fs::path cases_root = tests_root / "e2e";
 
 std::vector<std::string> case_names() {
   std::vector<std::string> names;
@@ -63,20 +38,11 @@ TEST_P(EndToEnd, ConsoleStatusAndFiles) {
   if (fs::is_directory(dir / "input"))
     fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
 
-  std::string env = "env -i PATH=/usr/bin:/bin";
-  if (fs::exists(dir / "env")) {
-    std::istringstream lines(replace_all(read_file(dir / "env"), "@DIR@", here));
-    for (std::string line; std::getline(lines, line);)
-      if (!line.empty())
-        env += " " + shell_quoted(line);
-  }
-  const std::string command = "cd " + shell_quoted(here) + " && " + env + " " +
-                              shell_quoted(BANTRISK_BINARY) + " < " +
-                              shell_quoted((dir / "answers").string()) + " > .console 2> .errors";
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
+  const int status = run_in(scratch, case_env(dir, here), shell_quoted(BANTRISK_BINARY),
+                            (dir / "answers").string());
+  ASSERT_NE(status, -1);
   const std::string expected_status = read_file(dir / "expected" / "status");
-  EXPECT_EQ(WEXITSTATUS(raw), std::atoi(expected_status.c_str())) << read_file(".errors");
+  EXPECT_EQ(status, std::atoi(expected_status.c_str())) << read_file(".errors");
 
   const std::string expected_console =
       replace_all(read_file(dir / "expected" / "console"), "@DIR@", here);
@@ -86,16 +52,7 @@ TEST_P(EndToEnd, ConsoleStatusAndFiles) {
     EXPECT_EQ(read_file(".errors"), read_file(dir / "expected" / "stderr"));
   }
 
-  if (fs::is_directory(dir / "expected" / "files"))
-    for (const auto &entry : fs::recursive_directory_iterator(dir / "expected" / "files")) {
-      if (!entry.is_regular_file())
-        continue;
-      const fs::path rel = fs::relative(entry.path(), dir / "expected" / "files");
-      ASSERT_TRUE(fs::exists(scratch.path() / rel)) << rel;
-      const std::string want = replace_all(read_file(entry.path()), "@DIR@", here);
-      const std::string got = read_file(scratch.path() / rel);
-      EXPECT_TRUE(want == got) << rel << ": " << first_difference(want, got);
-    }
+  expect_files_as(dir / "expected" / "files", scratch);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, ::testing::ValuesIn(case_names()),
@@ -108,27 +65,10 @@ namespace {
 
 const fs::path demo_expected = fs::path(BANTRISK_TEST_DATA).parent_path() / "e2e-demo" / "expected";
 
-// The demo instrument of the Quick start, made by the generator in the scratch folder: the run
-// file in raw/, the spectra file and the list beside where bantrisk runs.
-void make_demo(const ScratchDir &scratch) {
-  const std::string command = "cd " + shell_quoted(scratch.str()) + " && " +
-                              shell_quoted(BANTRISK_MKRUN) +
-                              " --spectra 7000 --channels 500 --seed 1 --dir . "
-                              "--spectra-file spectra_7000.dat --summary planted.txt >/dev/null"
-                              " && mkdir raw && mv KRV01234.RAW raw/";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-}
-
 // Runs the built program in the scratch folder with the demo's environment; returns its status.
 int run_demo(const ScratchDir &scratch, const std::string &answers) {
   write_file(scratch.path() / ".answers", answers);
-  const std::string here = scratch.str();
-  const std::string command = "cd " + shell_quoted(here) + " && env -i PATH=/usr/bin:/bin " +
-                              shell_quoted("KRV_DATA=" + here + "/raw/") + " " +
-                              shell_quoted("Z_R=" + here + "/") + " " +
-                              shell_quoted(BANTRISK_BINARY) + " < .answers > .console 2> .errors";
-  const int raw = std::system(command.c_str());
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run_in(scratch, demo_env(scratch), shell_quoted(BANTRISK_BINARY), ".answers");
 }
 
 // The answers of tools/demo-answers.txt, without their comments.

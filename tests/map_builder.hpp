@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "driver/answers.hpp"
 #include "driver/run_state.hpp"
 #include "driver_harness.hpp"
 #include "lib/detector_numbering.hpp"
@@ -50,7 +51,7 @@ SectionOutput run_section(RunState &run, const std::string &answers, Section sec
   ConsoleFixture fx(answers);
   int error = 0;
   fx.io.connect(results_unit, ReplacingFile::create("results.txt", error));
-  section(fx.io, run);
+  section(fx.io, run, dialogue());
   fx.io.close(results_unit);
   return {fx.text(), read_file(dir.path() / "results.txt")};
 }

@@ -3,6 +3,7 @@
 #include "mkrun_plan.hpp"
 
 #include "lib/capacities.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/detector_numbering.hpp"
 
 #include <algorithm>
@@ -19,11 +20,11 @@ namespace {
 
 const ModulesPerSide &table = default_modules_per_side;
 
-// The program's default limits, by bank slot 1..8 (index 0..7).
-constexpr std::array<float, 8> low_limit{0.1F, 0.25F, 0.44F, 0.55F, 0.75F, 0.44F, 0.1F, 0.2F};
-constexpr std::array<float, 8> high_limit{1.9F, 2.5F, 1.64F, 1.65F, 1.25F, 1.64F, 1.64F, 1.64F};
-constexpr float low_module_fraction = 0.3F;
-constexpr float high_module_fraction = 1.5F;
+// The program's built-in limits, by bank slot 1..8.
+constexpr const auto &low_limit = default_low_limit;
+constexpr const auto &high_limit = default_high_limit;
+constexpr float low_module_fraction = default_low_fraction;
+constexpr float high_module_fraction = default_high_fraction;
 // Faults stand this far beyond their limit, normal values this far inside.
 constexpr double fault_margin = 0.8;
 constexpr double normal_margin = 0.9;
@@ -175,8 +176,8 @@ Findings find(const Plan &plan, const std::vector<int> &spectra_of_module) {
     }
     const int slot = module_at(k).slot;
     const double ratio = t / static_cast<double>(average[k]);
-    const double lo = low_limit[slot - 1];
-    const double hi = high_limit[slot - 1];
+    const double lo = low_limit[slot];
+    const double hi = high_limit[slot];
     if (ratio < lo) {
       f.low_spectra.insert(e.spectrum);
       if (ratio > fault_margin * lo) {
@@ -330,8 +331,8 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
     hosted_slots.insert(slot);
     const std::int32_t low = first_of[k] + 1;
     const std::int32_t high = first_of[k] + 3;
-    planted.spectrum[low - 1] = 0.5 * low_limit[slot - 1];
-    planted.spectrum[high - 1] = 1.6 * high_limit[slot - 1];
+    planted.spectrum[low - 1] = 0.5 * low_limit[slot];
+    planted.spectrum[high - 1] = 1.6 * high_limit[slot];
     planted.spectrum_faults[k] = {low, high};
   }
 

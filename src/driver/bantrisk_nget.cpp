@@ -5,25 +5,19 @@
 #include <ostream>
 
 #include "dataaccess/dataaccess.hpp"
+#include "driver/answers.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/header.hpp"
 #include "lib/io.hpp"
-#include "lib/prompting.hpp"
 
 namespace bantrisk {
 
 namespace {
 
-void show_menu(Console &con) {
-  con.write_line(free_format({"Options..."}));
-  con.write_line(free_format({"1) Read data from .RAW file"}));
-  con.write_line(free_format({"2) Read integrals from previous run of bantrisk"}));
-}
-
-void pass(Io &io, RunState &run, dataaccess::Session &session) {
+void pass(Io &io, RunState &run, dataaccess::Session &session, Answers &ask) {
   Console &con = io.console();
 
   // Start-up: the results file and the header, console first.
@@ -32,29 +26,18 @@ void pass(Io &io, RunState &run, dataaccess::Session &session) {
   for (const int unit : {0, results_unit})
     prog_header(io, "BANTRISK", "Detector checking program", "Vorn Askell", "8-5-02", unit);
 
-  // Menu.
-  do {
-    show_menu(con);
-    run.option = 1;
-    get_intd(con, run.option, "option", 1);
-  } while (run.option != 1 && run.option != 2);
-
+  run.option = ask.source_option(io);
   if (run.option == 2) {
-    read_integrals_file(io, run);
+    read_integrals_file(io, run, ask);
   } else {
-    locate_raw_file(io, run);
-    std::int32_t max_spectrum = 0;
-    do {
-      max_spectrum = 0;
-      get_intd(con, max_spectrum, "maximum spectrum number to be analysed, or 0 to do all", 1);
-    } while (max_spectrum < 0 || max_spectrum > 10000);
-    integrate_raw_file(io, run, session, max_spectrum);
+    locate_raw_file(io, run, ask);
+    integrate_raw_file(io, run, session, ask.max_spectrum(io));
   }
 
   zero_count_report(io, run);
-  load_detector_map(io, run);
-  dead_spectra_section(io, run);
-  low_high_section(io, run);
+  load_detector_map(io, run, ask);
+  dead_spectra_section(io, run, ask);
+  low_high_section(io, run, ask);
 
   // The results file is complete.
   io.close(results_unit);
@@ -63,23 +46,23 @@ void pass(Io &io, RunState &run, dataaccess::Session &session) {
                               std::string_view(run.results_name).substr(0, 35)}));
   con.write_line(free_format({}));
 
-  save_integrals(io, run);
-  write_mask_file(io, run);
-
-  con.write_prompt(" Press Enter to finish > ");
-  con.wait_for_line();
+  save_integrals(io, run, ask);
+  write_mask_file(io, run, ask);
+  ask.finish(io);
 }
 
 } // namespace
 
-int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
-  // The tables are large: they live on the heap for the whole pass.
-  auto run = std::make_unique<RunState>();
+int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run,
+             std::ostream &err) {
   int status = exit_normal;
   try {
-    pass(io, *run, session);
+    pass(io, run, session, ask);
   } catch (const ProgramStop &stop) {
     status = stop.status;
+  } catch (const Unanswerable &stop) {
+    err << "bantrisk: " << stop.message << '\n';
+    status = exit_fatal;
   } catch (const EndOfInput &e) {
     err << "bantrisk: " << e.what() << '\n';
     status = exit_end_of_input;
@@ -93,6 +76,12 @@ int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
   if (status == exit_normal && io.output_failed())
     status = exit_fatal;
   return status;
+}
+
+int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
+  // The tables are large: they live on the heap for the whole pass.
+  auto run = std::make_unique<RunState>();
+  return run_pass(io, session, dialogue(), *run, err);
 }
 
 } // namespace bantrisk

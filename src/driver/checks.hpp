@@ -1,6 +1,7 @@
 #pragma once
 // Pieces of the detector checks that the tests and the benchmark reach directly.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,5 +33,19 @@ float ratio_of(double num, double den);
 
 // The integral of spectrum `s`, or 0 for a spectrum number outside the integrals table.
 std::int32_t integral_of(const RunState &run, std::int32_t s);
+
+// The ratio of module `index`'s average to its bank's average, as the low/high section reports
+// it; nothing for a module whose total is not above 0 (the section does not judge those).
+std::optional<float> module_ratio(const RunState &run, int index);
+
+// The bank limit lines of the low/high section, on destination `unit` (0 is the console).
+void limit_lines(Io &io, const RunState &run, int unit);
+
+// Whether spectrum `s` is masked: its integral is 0, or (option 2) it was found low or high.
+bool is_masked(const RunState &run, std::int32_t s, int option);
+// The masked spectra among 1..analysed, ascending.
+std::vector<std::int32_t> masked_spectra(const RunState &run, int option);
+// Ascending spectrum numbers as texts "a", and "a-b" for each run of consecutive numbers.
+std::vector<std::string> spectrum_ranges(std::span<const std::int32_t> ascending);
 
 } // namespace bantrisk

@@ -10,7 +10,6 @@
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
-#include "lib/prompting.hpp"
 
 namespace bantrisk {
 
@@ -195,11 +194,9 @@ void report_partly_dead(Io &io, const RunState &run) {
   }
 }
 
-void counts_per_spectrum(Io &io, const RunState &run) {
+void counts_per_spectrum(Io &io, const RunState &run, Answers &ask) {
   io.write_line(0, free_format({}));
-  std::int32_t answer = 0;
-  get_intd(io.console(), answer, "1 to output counts per spectrum data, 0 otherwise", 1);
-  if (answer != 1)
+  if (!ask.counts_per_spectrum(io))
     return;
   const ModuleTables &m = run.modules;
   to_both(io, free_format({}));
@@ -218,7 +215,7 @@ void counts_per_spectrum(Io &io, const RunState &run) {
 
 } // namespace
 
-void dead_spectra_section(Io &io, RunState &run) {
+void dead_spectra_section(Io &io, RunState &run, Answers &ask) {
   // The module tables have room for max_module_indexes modules.
   run.ideal_modules = std::min(ideal_number_of_modules(run.modules_per_side), max_module_indexes);
   io.write_line(0, free_format({}));
@@ -241,7 +238,7 @@ void dead_spectra_section(Io &io, RunState &run) {
   dead_and_live_modules(run);
   report_dead_modules(io, run);
   report_partly_dead(io, run);
-  counts_per_spectrum(io, run);
+  counts_per_spectrum(io, run, ask);
 }
 
 } // namespace bantrisk

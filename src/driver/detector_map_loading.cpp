@@ -1,6 +1,7 @@
 // The detector map: the spectrum file list, the spectra file and the split of every entry.
 #include <array>
 #include <fstream>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +15,6 @@
 #include "lib/freeformat.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
-#include "lib/prompting.hpp"
 #include "lib/spectra_file.hpp"
 #include "lib/text.hpp"
 #include "lib/words.hpp"
@@ -22,13 +22,6 @@
 namespace bantrisk {
 
 namespace {
-
-// A name of at least 80 characters: shorter ones are blank-padded, longer ones kept whole.
-std::string name_text(std::string s) {
-  if (s.size() < name_length)
-    s.resize(name_length, ' ');
-  return s;
-}
 
 // The spectrum file list: in the Z_R directory when Z_R is set, else in the current directory.
 std::string list_name_from_z_r(const Io &io) {
@@ -48,16 +41,14 @@ std::string list_name_from_z_r(const Io &io) {
 
 enum class Search { found, not_found, read_failure };
 
-} // namespace
-
-void load_detector_map(Io &io, RunState &run) {
+// The spectra file named by the first list line whose number of spectra is the run's.
+void spectra_file_from_list(Io &io, RunState &run, Answers &ask) {
   Console &con = io.console();
-  int istat = 0;
-
-  run.list_name = list_name_from_z_r(io);
+  const std::optional<std::string> named_list = ask.named_spectrum_list();
+  run.list_name = named_list ? name_text(*named_list) : list_name_from_z_r(io);
   con.write_line(
       free_format({"Reading spectrum file information from: ", first_chars(run.list_name, 30)}));
-  check_file(io, run.list_name, run.list_name, 1, 1, istat);
+  ask.existing_input(io, run.list_name, InputFile::spectrum_list, run);
 
   // The first list line whose number of spectra is the run's names the spectra file: the
   // name is everything from the line's second word up to column 80.
@@ -112,12 +103,19 @@ void load_detector_map(Io &io, RunState &run) {
         free_format({search == Search::not_found ? "Appropriate spectrum file not found in "
                                                  : "Error reading data from ",
                      first_chars(run.list_name, 40)}));
-    run.spectra_name = std::string(name_length, ' ');
-    int nchar = 0;
-    get_stringd(con, run.spectra_name, "spectrum file", nchar, 0);
+    ask.unlisted_spectra_file(io, run, search == Search::read_failure);
   }
+}
 
-  check_file(io, run.spectra_name, run.spectra_name, 1, 1, istat);
+} // namespace
+
+void load_detector_map(Io &io, RunState &run, Answers &ask) {
+  if (auto named = ask.named_spectra_file())
+    run.spectra_name = name_text(*named);
+  else
+    spectra_file_from_list(io, run, ask);
+  ask.existing_input(io, run.spectra_name, InputFile::spectra_file, run);
+  Console &con = io.console();
   std::ifstream spectra_file{std::string(trimmed(run.spectra_name))};
   if (!spectra_file)
     cannot_open(con, run.spectra_name);

@@ -13,14 +13,11 @@
 #include "lib/files.hpp"
 #include "lib/freeformat.hpp"
 #include "lib/io.hpp"
-#include "lib/prompting.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
 
 namespace {
-
-constexpr std::string_view default_integrals_name = "bantrisk.ans";
 
 // Reads the count and the integrals; false on a missing or bad value, an early end of file, or
 // a count that the tables cannot hold. A count of 0 or less reads nothing more.
@@ -43,11 +40,9 @@ bool read_integrals(std::istream &in, RunState &run, std::int32_t &count) {
 
 } // namespace
 
-void read_integrals_file(Io &io, RunState &run) {
+void read_integrals_file(Io &io, RunState &run, Answers &ask) {
   Console &con = io.console();
-  run.integrals_name = fixed_text(default_integrals_name, name_length);
-  int nchar = static_cast<int>(default_integrals_name.size());
-  get_stringd(con, run.integrals_name, "input file name", nchar, 1);
+  ask.integrals_name(io, run);
   int istat = 0;
   check_file(io, run.integrals_name, run.full_input_name, 0, 1, istat);
 
@@ -68,16 +63,11 @@ void read_integrals_file(Io &io, RunState &run) {
   run.analysed = n;
 }
 
-void save_integrals(Io &io, RunState &run) {
+void save_integrals(Io &io, RunState &run, Answers &ask) {
   Console &con = io.console();
-  std::int32_t answer = 0;
-  do {
-    get_intd(con, answer, "1 to save integrals in file, or 0 otherwise", 1);
-  } while (answer != 0 && answer != 1);
-  if (answer == 0)
+  if (!ask.save_integrals(io, run))
     return;
 
-  run.integrals_name = fixed_text(default_integrals_name, name_length);
   int ierr = 0;
   open_new_file(io, run.integrals_name, integrals_unit, 0, ierr, 1, 0, 1);
   if (ierr == 1)

@@ -1,5 +1,6 @@
 // Low and high modules and spectra.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,7 +9,7 @@
 #include "driver/sections.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
-#include "lib/prompting.hpp"
+#include "lib/check_defaults.hpp"
 
 namespace bantrisk {
 
@@ -29,43 +30,19 @@ std::string_view verdict(float ratio, float low, float high) {
   return {};
 }
 
-void limit_lines(Io &io, const RunState &run, int unit) {
-  for (int slot = 1; slot <= bank_slots; ++slot) {
-    const auto b = static_cast<std::size_t>(slot);
-    io.write_line(unit, " For bank " + int_field(slot, 1) +
-                            ":  Low spectrum limit = " + fixed_field(run.low_limit[b], 9, 4) +
-                            "  High spectrum limit = " + fixed_field(run.high_limit[b], 9, 4));
-  }
-}
-
 void module_search(Io &io, RunState &run, float low, float high) {
   const ModuleTables &m = run.modules;
   for (int i = 1; i <= run.ideal_modules; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    if (m.total[k] <= 0)
+    const std::optional<float> judged = module_ratio(run, i);
+    if (!judged)
       continue;
-    const auto slot = static_cast<std::size_t>(nbank18(m.bank[k]));
-    const float ratio = ratio_of(m.average[k], run.banks.average[slot]);
+    const float ratio = *judged;
     const std::string_view what = verdict(ratio, low, high);
     if (what.empty())
       continue;
     to_both(io, " Module " + m.label[k] + std::string(what) + fixed_field(ratio, 8, 4));
     run.odd_modules.push_back({i, ratio, ratio > high});
-  }
-}
-
-void limit_dialogue(Io &io, RunState &run) {
-  for (;;) {
-    io.write_line(0, free_format({}));
-    limit_lines(io, run, 0);
-    std::int32_t slot = 9;
-    get_intd(io.console(), slot, "number of bank to modify, or 9 to continue", 1);
-    if (slot == 9)
-      return;
-    if (slot >= 1 && slot <= bank_slots) {
-      const auto b = static_cast<std::size_t>(slot);
-      get_2paramd(io.console(), run.low_limit[b], run.high_limit[b], "low limit", "high limit", 1);
-    }
   }
 }
 
@@ -103,7 +80,27 @@ void spectrum_search(Io &io, RunState &run) {
 
 } // namespace
 
-void low_high_section(Io &io, RunState &run) {
+void limit_lines(Io &io, const RunState &run, int unit) {
+  for (int slot = 1; slot <= bank_slots; ++slot) {
+    const auto b = static_cast<std::size_t>(slot);
+    io.write_line(unit, " For bank " + int_field(slot, 1) +
+                            ":  Low spectrum limit = " + fixed_field(run.low_limit[b], 9, 4) +
+                            "  High spectrum limit = " + fixed_field(run.high_limit[b], 9, 4));
+  }
+}
+
+std::optional<float> module_ratio(const RunState &run, int index) {
+  if (index < 1 || index > run.ideal_modules || index > max_module_indexes)
+    return std::nullopt;
+  const ModuleTables &m = run.modules;
+  const auto k = static_cast<std::size_t>(index);
+  if (m.total[k] <= 0)
+    return std::nullopt;
+  const auto slot = static_cast<std::size_t>(nbank18(m.bank[k]));
+  return ratio_of(m.average[k], run.banks.average[slot]);
+}
+
+void low_high_section(Io &io, RunState &run, Answers &ask) {
   Console &con = io.console();
   to_both(io, free_format({}));
   to_both(io, free_format({"** LOW/HIGH SPECTRA SECTION **"}));
@@ -113,10 +110,9 @@ void low_high_section(Io &io, RunState &run) {
   con.write_line(free_format({"Search for modules below a given fraction of the average counts"}));
   con.write_line(free_format({"Search for modules above a given fraction of the average counts"}));
   con.write_line(free_format({}));
-  float low = 0.3f;
-  float high = 1.5f;
-  get_paramd(con, low, "low fraction", 1);
-  get_paramd(con, high, "high fraction", 1);
+  float low = default_low_fraction;
+  float high = default_high_fraction;
+  ask.module_fractions(io, low, high);
   run.low_fraction = low;
   run.high_fraction = high;
   io.write_line(results_unit, " Low module limit = " + fixed_field(low, 8, 4) +
@@ -130,7 +126,7 @@ void low_high_section(Io &io, RunState &run) {
   con.write_line(free_format({"Search for spectra below a given fraction of the average counts"}));
   con.write_line(free_format({"Search for spectra above a given fraction of the average counts"}));
 
-  limit_dialogue(io, run);
+  ask.bank_limits(io, run);
   limit_lines(io, run, results_unit);
   spectrum_search(io, run);
 }

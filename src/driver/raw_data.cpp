@@ -13,38 +13,19 @@
 #include "lib/integration.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
-#include "lib/prompting.hpp"
 #include "lib/raw_location.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
 
-void locate_raw_file(Io &io, RunState &run) {
-  Console &con = io.console();
-
-  run.instrument = "KRV";
-  int idef = 1;
-  get_instname3(con, run.instrument, idef);
-  getrawdir(io, run.instrument, run.raw_directory, run.raw_directory_length);
-
-  // Only an extension of exactly three characters ends the question.
-  run.extension = "RAW";
-  int nchar = 3;
-  do {
-    get_stringd(con, run.extension, "extension for raw data file", nchar, 1);
-  } while (nchar != 3);
-
-  // The run number is written in five digits in the name.
-  for (;;) {
-    get_intd(con, run.run_number, "run number", 0);
-    if (run.run_number >= 0 && run.run_number <= max_run_number)
-      break;
-    con.write_line(free_format({"** ERROR: run number ", exact_int(run.run_number),
-                                " is outside 0 to ", exact_int(max_run_number)}));
+void locate_raw_file(Io &io, RunState &run, Answers &ask) {
+  if (auto named = ask.raw_file(io, run)) {
+    // A run file named directly keeps its whole name, however long.
+    run.raw_name = name_text(*named);
+  } else {
+    run.raw_name = compose_raw_name(run.raw_directory, run.raw_directory_length, run.instrument,
+                                    run.run_number, run.extension);
   }
-
-  run.raw_name = compose_raw_name(run.raw_directory, run.raw_directory_length, run.instrument,
-                                  run.run_number, run.extension);
   int istat = 0;
   check_file(io, run.raw_name, run.full_input_name, 0, 1, istat);
 }

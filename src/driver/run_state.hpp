@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lib/capacities.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/detector_numbering.hpp"
 #include "lib/text.hpp"
 
@@ -96,10 +97,8 @@ struct RunState {
   int dead_module_count = 0;
   std::string dead_module_list;
 
-  std::array<float, bank_slots + 1> low_limit{0.0f,  0.1f,  0.25f, 0.44f, 0.55f,
-                                              0.75f, 0.44f, 0.1f,  0.2f};
-  std::array<float, bank_slots + 1> high_limit{0.0f,  1.9f,  2.5f,  1.64f, 1.65f,
-                                               1.25f, 1.64f, 1.64f, 1.64f};
+  std::array<float, bank_slots + 1> low_limit = default_low_limit;
+  std::array<float, bank_slots + 1> high_limit = default_high_limit;
   std::vector<std::int32_t> flags = std::vector<std::int32_t>(max_spectra + 1, 1);
 
   // The module fractions of the low/high section and what it found, in report order.

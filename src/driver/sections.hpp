@@ -1,6 +1,9 @@
 #pragma once
-// The sections the driver runs, in the order of the pass.
+// The sections the driver runs, in the order of the pass. Each takes its choices from an
+// Answers; without one, the dialogue asks them on the console.
 #include <cstdint>
+
+#include "driver/answers.hpp"
 
 namespace bantrisk {
 class Io;
@@ -9,11 +12,11 @@ namespace dataaccess {
 class Session;
 }
 
-// Option 2: asks the integrals-file name, checks it and reads the integrals.
-void read_integrals_file(Io &io, RunState &run);
-// Option 1: instrument, raw-data directory, extension and run number; composes and checks the
-// raw file name (a missing file ends the program).
-void locate_raw_file(Io &io, RunState &run);
+// Option 2: takes the integrals-file name, checks it and reads the integrals.
+void read_integrals_file(Io &io, RunState &run, Answers &ask = dialogue());
+// Option 1: the run file, named or composed from instrument, raw-data directory, extension and
+// run number, and checked (a missing file ends the program).
+void locate_raw_file(Io &io, RunState &run, Answers &ask = dialogue());
 // Option 1: opens the run file, reads its sizes, integrates spectra 1..analysed (the maximum
 // asked, 0 meaning all) and closes the run file.
 void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
@@ -21,14 +24,14 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
 // The zero-count list and its report.
 void zero_count_report(Io &io, RunState &run);
 // The spectrum file list, the spectra file, the count checks and the split of every entry.
-void load_detector_map(Io &io, RunState &run);
+void load_detector_map(Io &io, RunState &run, Answers &ask = dialogue());
 // Dead spectra, dead modules and the averages.
-void dead_spectra_section(Io &io, RunState &run);
-// Low/high modules and spectra with the limit dialogue.
-void low_high_section(Io &io, RunState &run);
-// The save question and the integrals file.
-void save_integrals(Io &io, RunState &run);
-// The mask question and the mask file.
-void write_mask_file(Io &io, RunState &run);
+void dead_spectra_section(Io &io, RunState &run, Answers &ask = dialogue());
+// Low/high modules and spectra, with the fractions and limits taken from `ask`.
+void low_high_section(Io &io, RunState &run, Answers &ask = dialogue());
+// The integrals file, when `ask` wants it saved.
+void save_integrals(Io &io, RunState &run, Answers &ask = dialogue());
+// The mask file, when `ask` wants one.
+void write_mask_file(Io &io, RunState &run, Answers &ask = dialogue());
 
 } // namespace bantrisk

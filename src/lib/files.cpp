@@ -1,5 +1,6 @@
 #include "lib/files.hpp"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -90,7 +91,7 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
   auto created = ReplacingFile::create(std::string(trimmed(file)), error);
   if (!created) {
     ierr = 1;
-    io.note_output_failure();
+    io.note_output_failure(concat({"cannot create ", trimmed(file), ": ", std::strerror(error)}));
     con.write_line(free_format({"** Error in open_new_file **"}));
     pr_int(con, "I/O status = ", error);
     con.write_line(free_format({"File = ", trimmed(file)}));

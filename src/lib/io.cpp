@@ -121,6 +121,8 @@ Io::~Io() {
 }
 
 void Io::write_line(int unit, std::string_view line) {
+  if (auto m = mirrors_.find(unit); m != mirrors_.end())
+    m->second(line);
   if (unit == 0) {
     console_.write_line(line);
     return;
@@ -131,6 +133,7 @@ void Io::write_line(int unit, std::string_view line) {
 
 void Io::connect(int unit, std::unique_ptr<ReplacingFile> file) {
   close(unit);
+  completed_.erase(unit);
   files_[unit] = std::move(file);
 }
 
@@ -140,12 +143,15 @@ bool Io::close(int unit) {
     return false;
   auto file = std::move(it->second);
   files_.erase(it);
-  if (file->commit())
+  if (file->commit()) {
+    completed_.insert(unit);
     return true;
-  output_failed_ = true;
-  console_.write_line(free_format(
-      {"** Error writing file ", std::string_view(file->path()),
-       file->in_place() ? " : the file is incomplete **" : " : the earlier version is kept **"}));
+  }
+  const std::string_view outcome =
+      file->in_place() ? "the file is incomplete" : "the earlier version is kept";
+  failures_.push_back(concat({"error writing ", file->path(), ": ", outcome}));
+  console_.write_line(
+      free_format({"** Error writing file ", std::string_view(file->path()), " : ", outcome, " **"}));
   return false;
 }
 

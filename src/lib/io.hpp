@@ -7,7 +7,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <set>
 #include <string_view>
+#include <vector>
 
 #include "lib/console.hpp"
 
@@ -72,16 +74,28 @@ public:
   bool close(int unit);
   // Closes every file destination (the program is ending).
   void close_all();
-  // Notes an output file that could not be created (open_new_file's error report).
-  void note_output_failure() { output_failed_ = true; }
+  // Notes an output file that could not be created (open_new_file's error report), with one
+  // line saying what went wrong.
+  void note_output_failure(std::string what) { failures_.push_back(std::move(what)); }
   // True when an output file could not be created or completely written.
-  bool output_failed() const { return output_failed_; }
+  bool output_failed() const { return !failures_.empty(); }
+  // One line for each output file that could not be created or completely written.
+  const std::vector<std::string> &output_failures() const { return failures_; }
+  // True when destination `unit` was last closed with its file complete and in place.
+  bool completed(int unit) const { return completed_.count(unit) != 0; }
+  // Every line written to destination `unit` is also handed to `observer`, whether or not the
+  // destination is connected.
+  void mirror(int unit, std::function<void(std::string_view)> observer) {
+    mirrors_[unit] = std::move(observer);
+  }
 
 private:
   Console &console_;
   EnvLookup env_;
   std::map<int, std::unique_ptr<ReplacingFile>> files_;
-  bool output_failed_ = false;
+  std::map<int, std::function<void(std::string_view)>> mirrors_;
+  std::set<int> completed_;
+  std::vector<std::string> failures_;
 };
 
 } // namespace bantrisk

@@ -1,5 +1,6 @@
 #include "lib/text.hpp"
 
+#include "lib/capacities.hpp"
 #include "lib/messages.hpp"
 
 namespace bantrisk {
@@ -8,6 +9,10 @@ std::string fixed_text(std::string_view s, std::size_t n) {
   std::string out(s.substr(0, n));
   out.resize(n, ' ');
   return out;
+}
+
+std::string name_text(std::string_view s) {
+  return s.size() < name_length ? fixed_text(s, name_length) : std::string(s);
 }
 
 std::string concat(std::initializer_list<std::string_view> pieces) {

@@ -15,6 +15,10 @@ inline std::string first_chars(std::string_view s, std::size_t n) {
   return fixed_text(s, n);
 }
 
+// A file name as the program holds it: blank-padded to 80 characters when shorter, kept whole
+// when longer.
+std::string name_text(std::string_view s);
+
 // The pieces joined into one text.
 std::string concat(std::initializer_list<std::string_view> pieces);
 

@@ -1,0 +1,63 @@
+#pragma once
+// `bantrisk check`: the whole pass without a question, its choices taken from the command line.
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/answers.hpp"
+#include "lib/check_defaults.hpp"
+#include "lib/io.hpp"
+
+namespace bantrisk {
+
+struct BankLimits {
+  int bank = 0; // 1..8
+  float low = 0.0f;
+  float high = 0.0f;
+};
+
+// The options of a check, already checked for their forms and ranges.
+struct CheckOptions {
+  // Source: exactly one of run (with instrument, raw_dir, extension), run_file, integrals.
+  std::optional<std::int32_t> run;
+  std::string instrument = "KRV";
+  std::optional<std::string> raw_dir; // a final '/' already added
+  std::string extension = "RAW";
+  std::optional<std::string> run_file;
+  std::optional<std::string> integrals;
+  std::int32_t max_spectrum = 0;
+
+  // Detector map: at most one of the two.
+  std::optional<std::string> spectrum_list;
+  std::optional<std::string> spectra_file;
+
+  // Checks.
+  float low_fraction = default_low_fraction;
+  float high_fraction = default_high_fraction;
+  std::vector<BankLimits> limits; // in the order given; a later one for a bank wins
+  bool counts_per_spectrum = false;
+
+  // Outputs.
+  std::string results = "bantrisk.dat";
+  std::optional<std::string> save_integrals;
+  std::optional<std::string> mask;
+  int mask_option = 1; // 1 dead spectra, 2 dead and low/high spectra
+  MaskFormat mask_format = MaskFormat::columns;
+  std::optional<std::string> summary; // "-" for standard output
+  bool quiet = false;
+};
+
+// The JSON summary's name for a mask form, and the form a mask file's name implies.
+std::string_view mask_format_name(MaskFormat format);
+MaskFormat mask_format_of(std::string_view file);
+
+// Runs the check in the current folder. The report lines and the closing summary go to `out`
+// (to `err` when the JSON summary goes to standard output), errors and warnings to `err`, the
+// progress line to `err` when `progress` is true. Returns 0 when the check completed, 1 when it
+// could not.
+int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std::ostream &err,
+              bool progress);
+
+} // namespace bantrisk

@@ -1,0 +1,96 @@
+#include "driver/findings.hpp"
+
+#include <algorithm>
+
+#include "driver/checks.hpp"
+#include "driver/run_state.hpp"
+#include "lib/detector_numbering.hpp"
+#include "lib/text.hpp"
+
+namespace bantrisk {
+
+std::string_view status_name(ModuleStatus status) {
+  switch (status) {
+  case ModuleStatus::dead:
+    return "dead";
+  case ModuleStatus::low:
+    return "low";
+  case ModuleStatus::high:
+    return "high";
+  case ModuleStatus::ok:
+    break;
+  }
+  return "ok";
+}
+
+namespace {
+
+std::string label_of(const RunState &run, int index) {
+  if (index < 1 || index > max_module_indexes)
+    return {};
+  return std::string(trimmed(run.modules.label[static_cast<std::size_t>(index)]));
+}
+
+} // namespace
+
+Findings gather_findings(const RunState &run) {
+  Findings f;
+  f.from_integrals = run.option == 2;
+  f.source = std::string(trimmed(run.full_input_name));
+  f.spectra = run.spectra;
+  f.analysed = run.analysed;
+  if (!f.from_integrals)
+    f.channels = run.channels;
+  const std::int32_t zeros = std::clamp(run.zero_count, 0, max_spectra);
+  f.zero_count.assign(run.zero_list.begin() + 1, run.zero_list.begin() + 1 + zeros);
+  f.low_fraction = run.low_fraction;
+  f.high_fraction = run.high_fraction;
+
+  for (int slot = 1; slot <= bank_slots; ++slot) {
+    const auto b = static_cast<std::size_t>(slot);
+    BankSummary bank{slot, run.banks.spectra[b], run.banks.dead[b], std::nullopt,
+                     run.low_limit[b], run.high_limit[b]};
+    if (run.banks.live_modules[b] > 0)
+      bank.average = run.banks.average[b];
+    f.banks.push_back(bank);
+  }
+
+  std::vector<ModuleStatus> verdicts(max_module_indexes + 1, ModuleStatus::ok);
+  for (const ModuleFinding &odd : run.odd_modules) {
+    const OddModule found{label_of(run, odd.index), odd.ratio};
+    (odd.high ? f.high_modules : f.low_modules).push_back(found);
+    if (odd.index >= 1 && odd.index <= max_module_indexes)
+      verdicts[static_cast<std::size_t>(odd.index)] = odd.high ? ModuleStatus::high : ModuleStatus::low;
+  }
+  for (const SpectrumFinding &odd : run.odd_spectra)
+    (odd.high ? f.high_spectra : f.low_spectra)
+        .push_back({odd.spectrum, label_of(run, odd.module_index), odd.ratio});
+
+  const ModuleTables &m = run.modules;
+  const int modules = std::clamp(run.ideal_modules, 0, max_module_indexes);
+  for (int i = 1; i <= modules; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (m.spectra[k] <= 0)
+      continue;
+    ModuleSummary module;
+    module.index = i;
+    module.label = label_of(run, i);
+    module.bank = nbank18(m.bank[k]);
+    module.side = m.side[k];
+    module.number = m.module[k];
+    module.spectra = m.spectra[k];
+    module.dead = m.dead[k];
+    module.dead_spectra = m.dead_list[k];
+    const bool dead = m.total[k] == 0;
+    if (!dead && m.spectra[k] > m.dead[k])
+      module.average = m.average[k];
+    module.ratio = module_ratio(run, i);
+    module.status = dead ? ModuleStatus::dead : verdicts[k];
+    if (dead)
+      f.dead_modules.push_back(module.label);
+    f.modules.push_back(std::move(module));
+  }
+  return f;
+}
+
+} // namespace bantrisk

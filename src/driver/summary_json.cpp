@@ -1,0 +1,94 @@
+#include "driver/summary_json.hpp"
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "driver/check_command.hpp"
+#include "driver/findings.hpp"
+#include "driver/version.hpp"
+
+namespace bantrisk {
+
+namespace {
+
+// Keys in the order written; reals held in single precision, so that they are written as the
+// floats they are.
+using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t,
+                                  std::uint64_t, float>;
+
+template <typename T> Json or_null(const std::optional<T> &value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+Json odd_modules(const std::vector<OddModule> &modules) {
+  Json list = Json::array();
+  for (const OddModule &m : modules)
+    list.push_back({{"label", m.label}, {"ratio", m.ratio}});
+  return list;
+}
+
+Json odd_spectra(const std::vector<OddSpectrum> &spectra) {
+  Json list = Json::array();
+  for (const OddSpectrum &s : spectra)
+    list.push_back({{"spectrum", s.spectrum}, {"module", s.module}, {"ratio", s.ratio}});
+  return list;
+}
+
+} // namespace
+
+std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mask,
+                         const WrittenFiles &files) {
+  Json banks = Json::array();
+  for (const BankSummary &b : f.banks)
+    banks.push_back({{"bank", b.bank},
+                     {"spectra", b.spectra},
+                     {"dead", b.dead},
+                     {"average", or_null(b.average)},
+                     {"low_limit", b.low_limit},
+                     {"high_limit", b.high_limit}});
+  Json modules = Json::array();
+  for (const ModuleSummary &m : f.modules)
+    modules.push_back({{"label", m.label},
+                       {"bank", m.bank},
+                       {"spectra", m.spectra},
+                       {"dead", m.dead},
+                       {"dead_spectra", m.dead_spectra},
+                       {"average", or_null(m.average)},
+                       {"ratio", or_null(m.ratio)},
+                       {"status", status_name(m.status)}});
+  Json mask_json = nullptr;
+  if (mask)
+    mask_json = {{"file", mask->file},
+                 {"format", mask_format_name(mask->format)},
+                 {"spectra", mask->option == 2 ? "dead-low-high" : "dead"},
+                 {"masked", mask->masked}};
+
+  const Json summary = {
+      {"program", "bantrisk"},
+      {"version", program_version},
+      {"source", {{"kind", f.from_integrals ? "integrals" : "run"}, {"file", f.source}}},
+      {"spectra", f.spectra},
+      {"analysed", f.analysed},
+      {"channels", or_null(f.channels)},
+      {"zero_count", f.zero_count},
+      {"fractions", {{"low", f.low_fraction}, {"high", f.high_fraction}}},
+      {"banks", banks},
+      {"modules", modules},
+      {"dead_modules", f.dead_modules},
+      {"low_modules", odd_modules(f.low_modules)},
+      {"high_modules", odd_modules(f.high_modules)},
+      {"low_spectra", odd_spectra(f.low_spectra)},
+      {"high_spectra", odd_spectra(f.high_spectra)},
+      {"mask", mask_json},
+      {"files",
+       {{"results", or_null(files.results)},
+        {"integrals", or_null(files.integrals)},
+        {"mask", or_null(files.mask)},
+        {"summary", or_null(files.summary)}}},
+  };
+  // Texts from files (names) may hold any bytes: invalid UTF-8 is replaced, never thrown on.
+  return summary.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+} // namespace bantrisk

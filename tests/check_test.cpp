@@ -1,0 +1,342 @@
+// `bantrisk check` run as a script would run it: against the dialogue's end-to-end cases (the
+// files it writes must be the dialogue's, byte for byte), a table of good and bad command lines,
+// the JSON summary of a known run, and the xml and msk masks read back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "driver/version.hpp"
+#include "lib/fields.hpp"
+#include "program_runner.hpp"
+
+namespace fs = std::filesystem;
+using namespace bantrisk::testing;
+
+namespace {
+
+std::string check_command(const std::string &args) {
+  return shell_quoted(BANTRISK_BINARY) + " check " + args;
+}
+
+int lines_in(const std::string &text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The spectra a columns mask marks with -3.
+std::set<int> columns_masked(const std::string &text) {
+  std::set<int> masked;
+  std::istringstream in(text);
+  for (int s = 0, value = 0; in >> s >> value;)
+    if (value == -3)
+      masked.insert(s);
+  return masked;
+}
+
+// "3,7-9" or "3 7-9" as spectrum numbers.
+std::set<int> ranges_masked(const std::string &text) {
+  std::set<int> masked;
+  static const std::regex range(R"((\d+)(?:-(\d+))?)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), range); it != std::sregex_iterator();
+       ++it) {
+    const int first = std::stoi((*it)[1]);
+    const int last = (*it)[2].matched ? std::stoi((*it)[2]) : first;
+    EXPECT_LT(first, last + ((*it)[2].matched ? 0 : 1)) << "a range a-b has a < b";
+    for (int s = first; s <= last; ++s)
+      masked.insert(s);
+  }
+  return masked;
+}
+
+// The ids of an xml mask; the file must have exactly the expected frame around them.
+std::set<int> xml_masked(const std::string &text) {
+  static const std::regex frame(R"(<\?xml version="1\.0"\?>\s*<detector-masking>\s*<group>\s*)"
+                                R"(<ids>([0-9,\-]*)</ids>\s*</group>\s*</detector-masking>\s*)");
+  std::smatch m;
+  if (!std::regex_match(text, m, frame)) {
+    ADD_FAILURE() << "not a detector-masking file:\n" << text;
+    return {};
+  }
+  const std::string ids = m[1];
+  EXPECT_EQ(ids.find(",,"), std::string::npos);
+  return ranges_masked(ids);
+}
+
+// The body of an msk mask after its comment line; every line within 80 characters.
+std::set<int> msk_masked(const std::string &text, const std::string &source) {
+  std::istringstream in(text);
+  std::string first, body, line;
+  std::getline(in, first);
+  EXPECT_EQ(first.rfind("# bantrisk", 0), 0U) << first;
+  EXPECT_NE(first.find(source), std::string::npos) << first;
+  while (std::getline(in, line)) {
+    EXPECT_LE(line.size(), 80U) << line;
+    EXPECT_EQ(line.find_first_not_of("0123456789- "), std::string::npos) << line;
+    body += line + "\n";
+  }
+  return ranges_masked(body);
+}
+
+// Every end-to-end case of the dialogue that a check can stand for, with the options equivalent
+// to its answers: the files it leaves must be the case's expected files.
+struct Equivalent {
+  const char *name;
+  const char *args;
+  int status;
+  const char *message; // part of the one error line, for status 1
+};
+
+const Equivalent equivalents[] = {
+    {"typical_run_option1",
+     "--run 42 --counts-per-spectrum --save-integrals --mask bantrisk.mask "
+     "--mask-spectra dead-low-high",
+     0, ""},
+    {"option2_reads_back_integrals", "--integrals bantrisk.ans", 0, ""},
+    {"missing_raw_file", "--run 7", 1, "/raw/KRV00007.RAW"},
+    {"missing_list_stop", "--run 42", 1, "/nolist/specfile.dat; name it with --spectrum-list"},
+    {"raw_file_not_a_run", "--run 42", 1, "not an HDF5"},
+    {"spectra_count_mismatch", "--run 42", 1, "unexpected number of spectra"},
+    {"spectra_file_bad_entry", "--run 42", 1, "Error reading spectra file"},
+    {"unreadable_integrals_file", "--integrals short.ans", 1, "short.ans"},
+    {"menu_refusals_missing_integrals", "--integrals none.ans", 1, "none.ans"},
+};
+
+class CheckEquivalence : public ::testing::TestWithParam<Equivalent> {};
+
+TEST_P(CheckEquivalence, WritesTheDialoguesFiles) {
+  const Equivalent &c = GetParam();
+  const fs::path dir = tests_root / "e2e" / c.name;
+  ScratchDir scratch;
+  if (fs::is_directory(dir / "input"))
+    fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
+  EXPECT_EQ(run_in(scratch, case_env(dir, scratch.str()), check_command(c.args)), c.status)
+      << read_file(".errors");
+  expect_files_as(dir / "expected" / "files", scratch);
+
+  const std::string errors = read_file(".errors");
+  const std::string console = read_file(".console");
+  if (c.status == 0) {
+    EXPECT_EQ(errors, "");
+    // The console shows the report lines, those of the results file, then the summary.
+    const std::string results = read_file("bantrisk.dat");
+    EXPECT_EQ(console.substr(0, results.size()), results);
+    EXPECT_NE(console.find("\n Files written:  " + scratch.str() + "/bantrisk.dat"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("Give "), std::string::npos) << "no question is shown";
+  } else {
+    EXPECT_EQ(lines_in(errors), 1) << errors;
+    EXPECT_EQ(errors.rfind("bantrisk: ", 0), 0U) << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CheckEquivalence, ::testing::ValuesIn(equivalents),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Command lines: what they print, their status, and that a bad one touches no file.
+struct CommandLine {
+  const char *args; // after the program's name
+  int status;
+  const char *shows; // part of standard output (status 0) or of the first error line
+};
+
+const CommandLine command_lines[] = {
+    {"--help", 0, "--mask-format columns|xml|msk"},
+    {"-h", 0, "bantrisk check [OPTIONS]"},
+    {"check --help", 0, "--counts-per-spectrum"},
+    {"--bogus", 2, "--bogus"},
+    {"frobnicate", 2, "frobnicate"},
+    {"check", 2, "one of --run, --run-file or --integrals"},
+    {"check --run 1 --integrals a.ans", 2, "only one of"},
+    {"check --run -1", 2, "--run"},
+    {"check --run 100000", 2, "--run"},
+    {"check --run 12x", 2, "--run"},
+    {"check --run 1 --run 2", 2, "--run"},
+    {"check --run 1 --instrument KR", 2, "three letters"},
+    {"check --run 1 --instrument K1V", 2, "three letters"},
+    {"check --integrals a.ans --instrument KRV", 2, "--instrument needs --run"},
+    {"check --run 1 --extension RA", 2, "three characters"},
+    {"check --run 1 --raw-dir "
+     "/a/folder/whose/name/is/much/too/long/for/the/raw/file/name/of/eighty/chars",
+     2, "too long"},
+    {"check --integrals a.ans --max-spectrum 5", 2, "--max-spectrum needs"},
+    {"check --run 1 --max-spectrum 10001", 2, "--max-spectrum"},
+    {"check --run 1 --spectrum-list a --spectra-file b", 2, "exclude each other"},
+    {"check --run 1 --low-fraction 1E39", 2, "single precision"},
+    {"check --run 1 --high-fraction nan", 2, "single precision"},
+    {"check --run 1 --limits 9:0.1:2", 2, "bank 9"},
+    {"check --run 1 --limits 1:0.1", 2, "BANK:LOW:HIGH"},
+    {"check --run 1 --limits 1:0.1:x", 2, "x is not a real"},
+    {"check --run 1 --mask-spectra dead", 2, "needs --mask"},
+    {"check --run 1 --mask m --mask-format pdf", 2, "--mask-format"},
+    {"check --run 1 --mask-spectra all --mask m", 2, "--mask-spectra"},
+    {"check --run 1 --mask bantrisk.dat", 2, "--mask names the same file as --results"},
+    {"check --run-file r.nxs --results ./r.nxs", 2, "replace the input file of --run-file"},
+    {"check --run 1 --summary ''", 2, "--summary"},
+    {"check --run 1 stray", 2, "stray"},
+};
+
+class CheckCommandLine : public ::testing::TestWithParam<CommandLine> {};
+
+TEST_P(CheckCommandLine, StatusOutputAndNoFileTouched) {
+  const CommandLine &c = GetParam();
+  ScratchDir scratch;
+  write_file("r.nxs", "a run file\n");
+  EXPECT_EQ(run_in(scratch, "", shell_quoted(BANTRISK_BINARY) + " " + c.args), c.status);
+  const std::string out = read_file(".console");
+  const std::string errors = read_file(".errors");
+  if (c.status == 0) {
+    EXPECT_NE(out.find(c.shows), std::string::npos) << out;
+    EXPECT_EQ(errors, "");
+  } else {
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(lines_in(errors), 2) << errors;
+    EXPECT_EQ(errors.substr(0, errors.find('\n')).find(c.shows) == std::string::npos, false)
+        << errors;
+    EXPECT_NE(errors.find("\nRun 'bantrisk --help' for usage.\n"), std::string::npos) << errors;
+  }
+  std::vector<std::string> left;
+  for (const auto &entry : fs::directory_iterator(scratch.path()))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".console", ".errors", "r.nxs"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CheckCommandLine, ::testing::ValuesIn(command_lines));
+
+TEST(CheckCommandLine, VersionIsTheProjects) {
+  ScratchDir scratch;
+  EXPECT_EQ(run_in(scratch, "", shell_quoted(BANTRISK_BINARY) + " --version"), 0);
+  EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n");
+}
+
+// The summary of the twelve-spectrum run, whose report the typical case shows: module 1E1 has
+// spectra 1-4 (200 counts per live spectrum, 2 dead, 4 twice its average), 1E2 spectra 5-8 (10
+// counts), 1W1 spectrum 11 (500 counts), 2W1 spectra 9-10 (dead); spectrum 12 is in no module.
+TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
+  const fs::path dir = tests_root / "e2e" / "typical_run_option1";
+  ScratchDir scratch;
+  fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
+  ASSERT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   check_command("--run 42 --limits 1:0.1:1.8 --mask m.xml --summary - --quiet")),
+            0)
+      << read_file(".errors");
+  EXPECT_EQ(read_file(".errors"), "");
+  const auto j = nlohmann::json::parse(read_file(".console"));
+  const std::string here = scratch.str();
+
+  EXPECT_EQ(j["program"], "bantrisk");
+  EXPECT_EQ(j["version"], std::string(bantrisk::program_version));
+  EXPECT_EQ(j["source"], nlohmann::json({{"kind", "run"}, {"file", here + "/raw/KRV00042.RAW"}}));
+  EXPECT_EQ(j["spectra"], 12);
+  EXPECT_EQ(j["analysed"], 12);
+  EXPECT_EQ(j["channels"], 4);
+  EXPECT_EQ(j["zero_count"], nlohmann::json({2, 9, 10, 12}));
+  EXPECT_EQ(j["fractions"]["low"].get<float>(), 0.3f);
+  EXPECT_EQ(j["fractions"]["high"].get<float>(), 1.5f);
+
+  // Reals come back as the floats the reports format: the bank average is the mean of the live
+  // modules' averages in single precision, the ratios are quotients rounded to it.
+  const float bank1 = (200.0f + 10.0f + 500.0f) / 3.0f;
+  ASSERT_EQ(j["banks"].size(), 8U);
+  EXPECT_EQ(j["banks"][0]["bank"], 1);
+  EXPECT_EQ(j["banks"][0]["spectra"], 9);
+  EXPECT_EQ(j["banks"][0]["dead"], 1);
+  EXPECT_EQ(j["banks"][0]["average"].get<float>(), bank1);
+  EXPECT_EQ(j["banks"][0]["high_limit"].get<float>(), 1.8f) << "from --limits";
+  EXPECT_EQ(j["banks"][1]["average"], nullptr) << "bank 2 has no live module";
+  EXPECT_EQ(j["banks"][4]["low_limit"].get<float>(), 0.75f);
+
+  const auto ratio = [&](float average) { return static_cast<float>(average / double(bank1)); };
+  const struct {
+    const char *label;
+    int bank, spectra, dead;
+    std::vector<int> dead_spectra;
+    std::optional<float> average, ratio;
+    const char *status;
+  } modules[] = {
+      {"1E1", 1, 4, 1, {2}, 200.0f, ratio(200.0f), "ok"},
+      {"1E2", 1, 4, 0, {}, 10.0f, ratio(10.0f), "low"},
+      {"1W1", 1, 1, 0, {}, 500.0f, ratio(500.0f), "high"},
+      {"2W1", 2, 2, 2, {9, 10}, std::nullopt, std::nullopt, "dead"},
+  };
+  ASSERT_EQ(j["modules"].size(), std::size(modules));
+  for (std::size_t i = 0; i < std::size(modules); ++i) {
+    const auto &m = j["modules"][i];
+    const auto &want = modules[i];
+    EXPECT_EQ(m["label"], want.label);
+    EXPECT_EQ(m["bank"], want.bank) << want.label;
+    EXPECT_EQ(m["spectra"], want.spectra) << want.label;
+    EXPECT_EQ(m["dead"], want.dead) << want.label;
+    EXPECT_EQ(m["dead_spectra"], nlohmann::json(want.dead_spectra)) << want.label;
+    EXPECT_EQ(m["average"].is_null() ? std::nullopt : std::optional(m["average"].get<float>()),
+              want.average)
+        << want.label;
+    EXPECT_EQ(m["ratio"].is_null() ? std::nullopt : std::optional(m["ratio"].get<float>()),
+              want.ratio)
+        << want.label;
+    EXPECT_EQ(m["status"], want.status) << want.label;
+  }
+  EXPECT_EQ(j["dead_modules"], nlohmann::json({"2W1"}));
+  ASSERT_EQ(j["low_modules"].size(), 1U);
+  EXPECT_EQ(j["low_modules"][0]["label"], "1E2");
+  // As the report shows it: "Module 1E2  is low with ratio =   0.0423".
+  EXPECT_EQ(bantrisk::fixed_field(j["low_modules"][0]["ratio"].get<float>(), 8, 4), "  0.0423");
+  EXPECT_EQ(j["high_modules"][0]["label"], "1W1");
+  EXPECT_EQ(bantrisk::fixed_field(j["high_modules"][0]["ratio"].get<float>(), 8, 4), "  2.1127");
+  EXPECT_EQ(j["low_spectra"], nlohmann::json::array());
+  EXPECT_EQ(j["high_spectra"],
+            nlohmann::json({{{"spectrum", 4}, {"module", "1E1"}, {"ratio", 2.0}}}));
+  EXPECT_EQ(j["mask"], nlohmann::json({{"file", here + "/m.xml"},
+                                       {"format", "xml"},
+                                       {"spectra", "dead"},
+                                       {"masked", 4}}));
+  EXPECT_EQ(j["files"], nlohmann::json({{"results", here + "/bantrisk.dat"},
+                                        {"integrals", nullptr},
+                                        {"mask", here + "/m.xml"},
+                                        {"summary", "-"}}));
+}
+
+// The demo run checked with the options equivalent to the demo's answers gives the demo's
+// files; its saved integrals checked again give the xml and msk masks, which hold the spectra of
+// the columns mask.
+TEST(CheckDemo, SameFilesAndMasksInEveryForm) {
+  ScratchDir scratch;
+  make_demo(scratch);
+  const std::string env = demo_env(scratch);
+  const std::string here = scratch.str();
+  const fs::path expected = tests_root / "e2e-demo" / "expected";
+  ASSERT_EQ(run_in(scratch, env,
+                   check_command("--run 1234 --counts-per-spectrum --save-integrals "
+                                 "--mask bantrisk.mask --mask-spectra dead-low-high --quiet")),
+            0)
+      << read_file(".errors");
+  EXPECT_EQ(read_file(".console"), "") << "--quiet";
+  for (const char *file : {"bantrisk.dat", "bantrisk.ans", "bantrisk.mask"}) {
+    const std::string want = replace_all(read_file(expected / file), "@DIR@", here);
+    EXPECT_TRUE(want == read_file(file)) << file << ": " << first_difference(want, read_file(file));
+  }
+
+  const std::set<int> columns = columns_masked(read_file(expected / "bantrisk.mask"));
+  ASSERT_GT(columns.size(), 80U);
+  ASSERT_EQ(run_in(scratch, env,
+                   check_command("--integrals bantrisk.ans --results again.dat --quiet "
+                                 "--mask mask.xml --mask-spectra dead-low-high")),
+            0)
+      << read_file(".errors");
+  EXPECT_EQ(xml_masked(read_file("mask.xml")), columns);
+  ASSERT_EQ(run_in(scratch, env,
+                   check_command("--integrals bantrisk.ans --results again.dat --quiet "
+                                 "--mask mask.txt --mask-format msk --mask-spectra dead-low-high")),
+            0)
+      << read_file(".errors");
+  EXPECT_EQ(msk_masked(read_file("mask.txt"), here + "/bantrisk.ans"), columns);
+}
+
+} // namespace
