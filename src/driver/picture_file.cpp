@@ -1,92 +1,110 @@
-// The picture of a check, from the run-wide tables.
+// The picture of a check, from its findings and the detector map.
 #include "driver/picture_file.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <map>
 #include <utility>
 
 #include "driver/checks.hpp"
+#include "driver/findings.hpp"
 #include "driver/run_state.hpp"
 #include "lib/io.hpp"
+#include "lib/detector_numbering.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
 
-namespace {
-
-std::string trimmed(std::string s) {
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
-}
-
-} // namespace
-
-picture::Description describe_picture(const RunState &run, const std::string &source,
+picture::Description describe_picture(const Findings &findings, const RunState &run,
+                                      std::optional<std::int32_t> masked, int mask_option,
                                       const std::string &date) {
   using picture::Mark;
   using picture::Status;
   picture::Description d;
-  d.source = source;
-  d.spectra = run.spectra;
+  d.source = findings.source;
+  d.spectra = findings.spectra;
   d.date = date;
   d.modules_per_side = run.modules_per_side;
-  d.low_limit = run.low_limit;
-  d.high_limit = run.high_limit;
-  d.low_fraction = run.low_fraction;
-  d.high_fraction = run.high_fraction;
+  for (const BankSummary &b : findings.banks) {
+    if (b.bank < 1 || b.bank > bank_slots)
+      continue;
+    d.low_limit[static_cast<std::size_t>(b.bank)] = b.low_limit;
+    d.high_limit[static_cast<std::size_t>(b.bank)] = b.high_limit;
+  }
+  d.low_fraction = findings.low_fraction;
+  d.high_fraction = findings.high_fraction;
 
-  const ModuleTables &m = run.modules;
-  const int ideal = std::clamp(run.ideal_modules, 0, max_module_indexes);
+  // Every module of the instrument has a tile; those with spectra in the map take their status
+  // from the findings, the others stay empty.
+  const int ideal = std::clamp(ideal_number_of_modules(run.modules_per_side), 0, max_module_indexes);
   d.modules.resize(static_cast<std::size_t>(ideal));
   for (int i = 1; i <= ideal; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    picture::Module &pm = d.modules[k - 1];
-    pm.label = trimmed(m.label[k]);
-    pm.status = m.spectra[k] <= 0 ? Status::empty : m.total[k] == 0 ? Status::dead : Status::ok;
+    int bank = 0, side = 0, number = 0;
+    index2module(run.modules_per_side, i, bank, side, number);
+    d.modules[static_cast<std::size_t>(i - 1)].label =
+        std::string(trimmed(module_label(bank, side, number)));
   }
-  for (const ModuleFinding &f : run.odd_modules)
-    if (f.index >= 1 && f.index <= ideal)
-      d.modules[static_cast<std::size_t>(f.index - 1)].status = f.high ? Status::high : Status::low;
+  std::vector<const ModuleSummary *> summary(static_cast<std::size_t>(ideal) + 1, nullptr);
+  std::map<std::string, int, std::less<>> index_of;
+  for (const ModuleSummary &m : findings.modules) {
+    if (m.index < 1 || m.index > ideal)
+      continue;
+    summary[static_cast<std::size_t>(m.index)] = &m;
+    index_of[m.label] = m.index;
+    picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
+    pm.label = m.label;
+    switch (m.status) {
+    case ModuleStatus::ok: pm.status = Status::ok; break;
+    case ModuleStatus::dead: pm.status = Status::dead; break;
+    case ModuleStatus::low: pm.status = Status::low; break;
+    case ModuleStatus::high: pm.status = Status::high; break;
+    }
+  }
 
-  // The cells, in map order: every entry the checks count in a module, marked as the low/high
-  // search found its spectrum in that module.
+  // The spectra found low or high, by spectrum and module index.
   std::map<std::pair<std::int32_t, int>, Mark> found;
-  for (const SpectrumFinding &f : run.odd_spectra)
-    found[{f.spectrum, f.module_index}] = f.high ? Mark::high : Mark::low;
+  for (const auto &[list, mark] : {std::pair{&findings.low_spectra, Mark::low},
+                                   std::pair{&findings.high_spectra, Mark::high}})
+    for (const OddSpectrum &odd : *list)
+      if (const auto it = index_of.find(odd.module); it != index_of.end())
+        found[{odd.spectrum, it->second}] = mark;
+
+  // The cells, in map order: every entry the checks count in a module.
   const int entries = std::clamp(run.map.entries, 0, max_spectra);
   for (int e = 1; e <= entries; ++e) {
     const auto ek = static_cast<std::size_t>(e);
     if (run.map.in_module[ek] == 0)
       continue;
-    const int idx =
-        module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek], run.map.module[ek]);
-    if (idx < 1 || idx > ideal)
+    const int idx = module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek],
+                                 run.map.module[ek]);
+    if (idx < 1 || idx > ideal || summary[static_cast<std::size_t>(idx)] == nullptr)
       continue;
+    const ModuleSummary &m = *summary[static_cast<std::size_t>(idx)];
     const std::int32_t s = run.map.spectrum[ek];
-    const std::int32_t counts = integral_of(run, s);
     picture::Cell cell;
-    cell.ratio = ratio_of(counts, m.average[static_cast<std::size_t>(idx)]);
-    cell.mark = counts == 0 ? Mark::dead : Mark::ok;
-    if (const auto it = found.find({s, idx}); it != found.end() && counts > 0)
-      cell.mark = it->second;
+    if (std::binary_search(m.dead_spectra.begin(), m.dead_spectra.end(), s)) {
+      cell.mark = Mark::dead;
+    } else {
+      cell.ratio = m.average ? ratio_of(integral_of(run, s), *m.average) : 1.0f;
+      if (const auto it = found.find({s, idx}); it != found.end())
+        cell.mark = it->second;
+    }
     d.modules[static_cast<std::size_t>(idx - 1)].cells.push_back(cell);
   }
 
   picture::Counts &c = d.counts;
-  for (int slot = 1; slot <= bank_slots; ++slot)
-    c.dead_spectra += run.banks.dead[static_cast<std::size_t>(slot)];
-  c.dead_modules = run.dead_module_count;
-  for (const ModuleFinding &f : run.odd_modules)
-    (f.high ? c.high_modules : c.low_modules) += 1;
-  for (const SpectrumFinding &f : run.odd_spectra)
-    (f.high ? c.high_spectra : c.low_spectra) += 1;
-  const std::int32_t last = std::clamp(run.analysed, 0, max_spectra);
-  for (std::int32_t s = 1; s <= last; ++s)
-    if (integral_of(run, s) == 0 || run.flags[static_cast<std::size_t>(s)] == 0)
-      c.masked += 1;
+  const auto count = [](std::size_t n) { return static_cast<std::int32_t>(n); };
+  c.dead_spectra = count(findings.zero_count.size());
+  c.dead_modules = count(findings.dead_modules.size());
+  c.low_modules = count(findings.low_modules.size());
+  c.high_modules = count(findings.high_modules.size());
+  c.low_spectra = count(findings.low_spectra.size());
+  c.high_spectra = count(findings.high_spectra.size());
+  c.masked = masked;
+  c.mask_low_high = mask_option == 2;
   return d;
 }
 
@@ -106,12 +124,12 @@ bool write_picture(const picture::Description &d, const std::string &file, std::
   int err = 0;
   auto out = ReplacingFile::create(file, err);
   if (!out) {
-    error = std::strerror(err);
+    error = concat({"cannot create it (", std::strerror(err), ")"});
     return false;
   }
   out->write(bytes);
   if (!out->commit()) {
-    error = "it could not be written completely; the earlier version is kept";
+    error = out->in_place() ? "the file is incomplete" : "the earlier version is kept";
     return false;
   }
   return true;

@@ -400,7 +400,6 @@ void draw_counts(Texts &tx, const Description &d, const Rect &r) {
       {"Dead spectra", c.dead_spectra}, {"Dead modules", c.dead_modules},
       {"Low modules", c.low_modules},   {"High modules", c.high_modules},
       {"Low spectra", c.low_spectra},   {"High spectra", c.high_spectra},
-      {"Spectra masked", c.masked},
   };
   double y = r.y + 14;
   tx.show(r.x, y, "Found", 14, Anchor::start, true);
@@ -409,6 +408,11 @@ void draw_counts(Texts &tx, const Description &d, const Rect &r) {
     tx.show(r.x, y, what, 14);
     tx.show(r.x + 200, y, std::to_string(count), 14, Anchor::end, true);
   }
+  y += 22;
+  tx.show(r.x, y, "Spectra masked", 14);
+  tx.show(r.x + 200, y, c.masked ? std::to_string(*c.masked) : "no mask", 14, Anchor::end, true);
+  if (c.masked)
+    tx.show(r.x + 210, y, c.mask_low_high ? "dead, low and high spectra" : "dead spectra", 12);
 }
 
 void draw(cairo_t *cr, const Description &d, const Layout &l, std::string *svg_texts) {

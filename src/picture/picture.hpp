@@ -35,7 +35,8 @@ struct Counts {
   std::int32_t dead_spectra = 0, dead_modules = 0;
   std::int32_t low_modules = 0, high_modules = 0;
   std::int32_t low_spectra = 0, high_spectra = 0;
-  std::int32_t masked = 0;
+  std::optional<std::int32_t> masked; // spectra left out by the check's mask, if one was written
+  bool mask_low_high = false;         // the mask leaves out low and high spectra too
 };
 
 struct Description {
