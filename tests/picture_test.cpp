@@ -9,10 +9,12 @@
 #include <cstring>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "picture/picture.hpp"
+#include "program_runner.hpp"
 
 namespace bantrisk::picture {
 namespace {
@@ -257,3 +259,42 @@ TEST(Picture, FormatFromTheFileName) {
 
 } // namespace
 } // namespace bantrisk::picture
+
+namespace bantrisk::testing {
+namespace {
+
+// The SVG without the texts that name the file checked and the time of the check.
+std::string without_source_and_date(const std::string &svg, const std::string &source) {
+  std::istringstream in(svg);
+  std::string kept;
+  for (std::string line; std::getline(in, line);)
+    if (line.find(">" + source + "</text>") == std::string::npos &&
+        line.find(" spectra, checked ") == std::string::npos)
+      kept += line + "\n";
+  return kept;
+}
+
+// After the demo's dialogue, a check of the run and a check of the integrals it saved draw the
+// same picture, but for the name of the file checked and the date.
+TEST(PictureOfACheck, SameFromTheRunAndFromItsSavedIntegrals) {
+  ScratchDir scratch;
+  make_demo(scratch);
+  const std::string env = demo_env(scratch);
+  write_file("answers", "1\n\n\n\n1234\n\n0\n\n\n9\n1\n0\n\n");
+  ASSERT_EQ(run_in(scratch, env, shell_quoted(BANTRISK_BINARY), "answers"), 0);
+  const std::string check = shell_quoted(BANTRISK_BINARY) + " check --quiet ";
+  ASSERT_EQ(run_in(scratch, env, check + "--run 1234 --picture run.svg --picture run.png"), 0)
+      << read_file(".errors");
+  ASSERT_EQ(run_in(scratch, env, check + "--integrals bantrisk.ans --picture saved.svg"), 0)
+      << read_file(".errors");
+  const std::string run = read_file("run.svg");
+  const std::string saved = read_file("saved.svg");
+  ASSERT_NE(run.find("<text"), std::string::npos);
+  EXPECT_NE(run.find(">3W1</text>"), std::string::npos);
+  EXPECT_TRUE(without_source_and_date(run, scratch.str() + "/raw/KRV01234.RAW") ==
+              without_source_and_date(saved, scratch.str() + "/bantrisk.ans"));
+  EXPECT_EQ(read_file("run.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+} // namespace
+} // namespace bantrisk::testing
