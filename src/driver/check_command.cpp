@@ -339,7 +339,7 @@ int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std
       if (write_picture(d, file, error)) {
         pictures.push_back(full_name_of(file));
       } else {
-        err << "bantrisk: error writing " << full_name_of(file) << ": " << error << '\n';
+        err << "bantrisk: " << error << '\n';
         status = exit_fatal;
       }
     }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <functional>
 #include <map>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "driver/checks.hpp"
 #include "driver/findings.hpp"
 #include "driver/run_state.hpp"
+#include "lib/files.hpp"
 #include "lib/io.hpp"
 #include "lib/detector_numbering.hpp"
 #include "lib/text.hpp"
@@ -109,27 +111,27 @@ picture::Description describe_picture(const Findings &findings, const RunState &
 }
 
 bool write_picture(const picture::Description &d, const std::string &file, std::string &error) {
+  const std::string name = full_name_of(file);
   const auto format = picture::format_of(file);
-  if (!format) {
-    error = "the name ends in neither .png nor .svg";
-    return false;
-  }
   std::string bytes;
   try {
+    if (!format)
+      throw std::invalid_argument("the name ends in neither .png nor .svg");
     bytes = picture::render(d, *format);
   } catch (const std::exception &e) {
-    error = e.what();
+    error = concat({"cannot draw ", name, ": ", e.what()});
     return false;
   }
   int err = 0;
   auto out = ReplacingFile::create(file, err);
   if (!out) {
-    error = concat({"cannot create it (", std::strerror(err), ")"});
+    error = concat({"cannot create ", name, ": ", std::strerror(err)});
     return false;
   }
   out->write(bytes);
   if (!out->commit()) {
-    error = out->in_place() ? "the file is incomplete" : "the earlier version is kept";
+    error = concat({"error writing ", name, ": ",
+                    out->in_place() ? "the file is incomplete" : "the earlier version is kept"});
     return false;
   }
   return true;

@@ -21,7 +21,8 @@ picture::Description describe_picture(const Findings &findings, const RunState &
                                       const std::string &date);
 
 // Writes the picture into `file` in the format its name asks for, replacing an earlier file
-// only once the new one is complete. False, with the reason in `error`, when it could not.
+// only once the new one is complete. False, with the error line in `error` ("cannot create
+// <full name>: <reason>" or "error writing <full name>: ..."), when it could not.
 bool write_picture(const picture::Description &d, const std::string &file, std::string &error);
 
 } // namespace bantrisk

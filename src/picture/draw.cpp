@@ -307,7 +307,7 @@ void draw_modules(cairo_t *cr, Texts &tx, const Description &d, const Layout &l)
     draw_frame(cr, tile, m.status);
     const bool odd =
         m.status == Status::dead || m.status == Status::low || m.status == Status::high;
-    tx.show(tile.cx(), tile.y - 4, m.label, 12, Anchor::middle, odd);
+    tx.show(tile.cx(), tile.y - 4, m.label, 13, Anchor::middle, odd);
   }
 }
 
@@ -334,15 +334,15 @@ void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
     cairo_move_to(cr, x, bar_y + bar_h);
     cairo_line_to(cr, x, bar_y + bar_h + 4);
     cairo_stroke(cr);
-    tx.show(x, bar_y + bar_h + 16, v < 1 ? number(v, 1) : number(v, 0), 12, Anchor::middle);
+    tx.show(x, bar_y + bar_h + 16, v < 1 ? number(v, 1) : number(v, 0), 13, Anchor::middle);
   }
   const double limits_y = bar_y + bar_h + 30;
-  tx.show(r.x, limits_y, "Spectrum limits", 12, Anchor::start, true);
+  tx.show(r.x, limits_y, "Spectrum limits", 13, Anchor::start, true);
   for (int slot = 1; slot <= bank_slots; ++slot) {
-    const double y = limits_y + 6 + slot * 14.0;
+    const double y = limits_y + 6 + slot * 15.0;
     const auto b = static_cast<std::size_t>(slot);
     const double lo = at(d.low_limit[b]), hi = at(d.high_limit[b]);
-    tx.show(bar_x - 8, y + 4, "Bank " + std::to_string(slot), 12, Anchor::end);
+    tx.show(bar_x - 8, y + 4, "Bank " + std::to_string(slot), 13, Anchor::end);
     cairo_set_source_rgb(cr, light_grey.r, light_grey.g, light_grey.b);
     cairo_set_line_width(cr, 1);
     cairo_move_to(cr, bar_x, y);
@@ -360,7 +360,7 @@ void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
     }
     cairo_stroke(cr);
     tx.show(bar_x + bar_w + 10, y + 4,
-            number(d.low_limit[b], 2) + " to " + number(d.high_limit[b], 2), 12);
+            number(d.low_limit[b], 2) + " to " + number(d.high_limit[b], 2), 13);
   }
 
   // What the frames and cells mean.
@@ -412,7 +412,7 @@ void draw_counts(Texts &tx, const Description &d, const Rect &r) {
   tx.show(r.x, y, "Spectra masked", 14);
   tx.show(r.x + 200, y, c.masked ? std::to_string(*c.masked) : "no mask", 14, Anchor::end, true);
   if (c.masked)
-    tx.show(r.x + 210, y, c.mask_low_high ? "dead, low and high spectra" : "dead spectra", 12);
+    tx.show(r.x + 210, y, c.mask_low_high ? "dead, low and high spectra" : "dead spectra", 13);
 }
 
 void draw(cairo_t *cr, const Description &d, const Layout &l, std::string *svg_texts) {

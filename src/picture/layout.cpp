@@ -21,7 +21,7 @@ constexpr double tile_height = 84;
 constexpr double tile_gap = 4;
 constexpr double row_gap = 10;
 constexpr double side_header = 20; // "East side" / "West side" above bank 1
-constexpr double legend_height = 200;
+constexpr double legend_height = 212;
 constexpr double counts_width = 440;
 
 // Columns of the cell grid for n cells in a w by h area: the count that makes cells closest
