@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/findings.hpp"
+#include "driver/picture_file.hpp"
+#include "driver/run_state.hpp"
+#include "driver/sections.hpp"
+#include "map_builder.hpp"
 #include "picture/picture.hpp"
 #include "program_runner.hpp"
 
@@ -262,6 +267,65 @@ TEST(Picture, FormatFromTheFileName) {
 
 namespace bantrisk::testing {
 namespace {
+
+// Bank 3 of a known map through the checks: each module's status and each spectrum's mark in
+// the picture are the ones the checks found.
+TEST(PictureOfACheck, ModulesAndCellsAsTheChecksFoundThem) {
+  using picture::Mark;
+  using picture::Status;
+  MapBuilder b;
+  const std::vector<std::vector<std::int32_t>> counts = {
+      {100, 100, 100, 100}, // 3E1 ok
+      {0, 0, 0, 0},         // 3E2 dead
+      {10, 10, 10, 10},     // 3E3 low against the bank
+      {300, 300, 300, 300}, // 3E4 high against the bank
+      {100, 0, 5, 400},     // 3E5 ok, with a dead, a low and a high spectrum
+  };
+  std::int32_t s = 0;
+  for (std::size_t m = 0; m < counts.size(); ++m)
+    for (const std::int32_t c : counts[m]) {
+      b.add(301000 + 1000 * static_cast<std::int32_t>(m) + (s % 4), s + 1, c);
+      ++s;
+    }
+  RunState &run = *b.state;
+  run.spectra = s;
+  b.list_zero_counts();
+  run_section(run, "0\n", dead_spectra_section);
+  run_section(run, "\n\n9\n", low_high_section);
+  const Findings findings = gather_findings(run);
+  const picture::Description d = describe_picture(findings, run, 7, 2, "today");
+
+  const auto ok = Mark::ok;
+  const struct {
+    int index;
+    Status status;
+    std::vector<Mark> marks;
+  } modules[] = {
+      {15, Status::ok, {ok, ok, ok, ok}},
+      {16, Status::dead, {Mark::dead, Mark::dead, Mark::dead, Mark::dead}},
+      {17, Status::low, {ok, ok, ok, ok}},
+      {18, Status::high, {ok, ok, ok, ok}},
+      {19, Status::ok, {ok, Mark::dead, Mark::low, Mark::high}},
+      {20, Status::empty, {}}, // 3W1 has no spectra in the map
+  };
+  ASSERT_EQ(d.modules.size(), 98u);
+  for (const auto &m : modules) {
+    const picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
+    EXPECT_EQ(pm.status, m.status) << m.index;
+    std::vector<Mark> marks;
+    for (const picture::Cell &c : pm.cells)
+      marks.push_back(c.mark);
+    EXPECT_EQ(marks, m.marks) << m.index;
+  }
+  EXPECT_EQ(d.modules[19 - 1].label, "3E5");
+  EXPECT_FLOAT_EQ(d.modules[19 - 1].cells[3].ratio, 400.0f / (505.0f / 3));
+  const picture::Counts &c = d.counts;
+  EXPECT_EQ(std::vector<std::int32_t>({c.dead_spectra, c.dead_modules, c.low_modules,
+                                       c.high_modules, c.low_spectra, c.high_spectra}),
+            std::vector<std::int32_t>({5, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(c.masked, 7);
+  EXPECT_TRUE(c.mask_low_high);
+}
 
 // The SVG without the texts that name the file checked and the time of the check, and without
 // the drawing library's serial number of the surface.

@@ -5,17 +5,17 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <stdexcept>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <utility>
 
 #include "driver/checks.hpp"
 #include "driver/findings.hpp"
 #include "driver/run_state.hpp"
+#include "lib/detector_numbering.hpp"
 #include "lib/files.hpp"
 #include "lib/io.hpp"
-#include "lib/detector_numbering.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
@@ -41,7 +41,8 @@ picture::Description describe_picture(const Findings &findings, const RunState &
 
   // Every module of the instrument has a tile; those with spectra in the map take their status
   // from the findings, the others stay empty.
-  const int ideal = std::clamp(ideal_number_of_modules(run.modules_per_side), 0, max_module_indexes);
+  const int ideal =
+      std::clamp(ideal_number_of_modules(run.modules_per_side), 0, max_module_indexes);
   d.modules.resize(static_cast<std::size_t>(ideal));
   for (int i = 1; i <= ideal; ++i) {
     int bank = 0, side = 0, number = 0;
@@ -59,17 +60,25 @@ picture::Description describe_picture(const Findings &findings, const RunState &
     picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
     pm.label = m.label;
     switch (m.status) {
-    case ModuleStatus::ok: pm.status = Status::ok; break;
-    case ModuleStatus::dead: pm.status = Status::dead; break;
-    case ModuleStatus::low: pm.status = Status::low; break;
-    case ModuleStatus::high: pm.status = Status::high; break;
+    case ModuleStatus::ok:
+      pm.status = Status::ok;
+      break;
+    case ModuleStatus::dead:
+      pm.status = Status::dead;
+      break;
+    case ModuleStatus::low:
+      pm.status = Status::low;
+      break;
+    case ModuleStatus::high:
+      pm.status = Status::high;
+      break;
     }
   }
 
   // The spectra found low or high, by spectrum and module index.
   std::map<std::pair<std::int32_t, int>, Mark> found;
-  for (const auto &[list, mark] : {std::pair{&findings.low_spectra, Mark::low},
-                                   std::pair{&findings.high_spectra, Mark::high}})
+  for (const auto &[list, mark] :
+       {std::pair{&findings.low_spectra, Mark::low}, std::pair{&findings.high_spectra, Mark::high}})
     for (const OddSpectrum &odd : *list)
       if (const auto it = index_of.find(odd.module); it != index_of.end())
         found[{odd.spectrum, it->second}] = mark;
@@ -80,8 +89,8 @@ picture::Description describe_picture(const Findings &findings, const RunState &
     const auto ek = static_cast<std::size_t>(e);
     if (run.map.in_module[ek] == 0)
       continue;
-    const int idx = module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek],
-                                 run.map.module[ek]);
+    const int idx =
+        module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek], run.map.module[ek]);
     if (idx < 1 || idx > ideal || summary[static_cast<std::size_t>(idx)] == nullptr)
       continue;
     const ModuleSummary &m = *summary[static_cast<std::size_t>(idx)];
