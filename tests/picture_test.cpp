@@ -244,7 +244,7 @@ TEST(Picture, SvgParsesAndNamesEveryModule) {
   const std::set<std::string> texts(svg.texts.begin(), svg.texts.end());
   for (const Module &m : d.modules)
     EXPECT_EQ(texts.count(m.label), 1u) << m.label;
-  EXPECT_EQ(texts.count("/runs/a&b<c>\"d\"???.RAW"), 1u);
+  EXPECT_EQ(texts.count("/runs/a&b<c>\"d\"?\uFFFD\uFFFD.RAW"), 1u);
   EXPECT_EQ(texts.count("980 spectra, checked 2026-12-09 18:30"), 1u);
 }
 

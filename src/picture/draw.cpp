@@ -4,6 +4,7 @@
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
+#include <glib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -75,40 +76,15 @@ Rgb scale_colour(double t) {
 }
 
 // Texts are drawn as valid UTF-8 without control characters: anything else (a file name in
-// another encoding) would put the cairo context in error or make the SVG unreadable.
+// another encoding) would put the cairo context in error or make the SVG unreadable. Bytes that
+// are not UTF-8 become the replacement character, control characters '?'.
 std::string printable(std::string_view s) {
-  std::string out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80           ? 1
-                      : (c >> 5) == 0x6  ? 2
-                      : (c >> 4) == 0xE  ? 3
-                      : (c >> 3) == 0x1E ? 4
-                                         : 0;
-    bool ok = len > 0 && i + len <= s.size();
-    for (std::size_t k = 1; ok && k < len; ++k)
-      ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    if (ok && len == 2)
-      ok = c >= 0xC2; // no overlong forms
-    if (ok && len == 1 && (c < 0x20 || c == 0x7F))
-      ok = false;
-    if (ok && len > 1) {
-      // Overlong, surrogate and out-of-range forms of three and four bytes.
-      const auto c1 = static_cast<unsigned char>(s[i + 1]);
-      if (len == 3)
-        ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
-      if (len == 4)
-        ok = c <= 0xF4 && !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
-    }
-    if (ok) {
-      out.append(s.substr(i, len));
-      i += len;
-    } else {
-      out += '?';
-      ++i;
-    }
-  }
+  std::unique_ptr<gchar, decltype(&g_free)> valid(
+      g_utf8_make_valid(s.data(), static_cast<gssize>(s.size())), g_free);
+  std::string out(valid.get());
+  for (char &c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      c = '?';
   return out;
 }
 
