@@ -20,6 +20,24 @@
 
 namespace bantrisk {
 
+namespace {
+
+picture::Status status_of(ModuleStatus status) {
+  switch (status) {
+  case ModuleStatus::dead:
+    return picture::Status::dead;
+  case ModuleStatus::low:
+    return picture::Status::low;
+  case ModuleStatus::high:
+    return picture::Status::high;
+  case ModuleStatus::ok:
+    break;
+  }
+  return picture::Status::ok;
+}
+
+} // namespace
+
 picture::Description describe_picture(const Findings &findings, const RunState &run,
                                       std::optional<std::int32_t> masked, int mask_option,
                                       const std::string &date) {
@@ -59,20 +77,7 @@ picture::Description describe_picture(const Findings &findings, const RunState &
     index_of[m.label] = m.index;
     picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
     pm.label = m.label;
-    switch (m.status) {
-    case ModuleStatus::ok:
-      pm.status = Status::ok;
-      break;
-    case ModuleStatus::dead:
-      pm.status = Status::dead;
-      break;
-    case ModuleStatus::low:
-      pm.status = Status::low;
-      break;
-    case ModuleStatus::high:
-      pm.status = Status::high;
-      break;
-    }
+    pm.status = status_of(m.status);
   }
 
   // The spectra found low or high, by spectrum and module index.
