@@ -1,4 +1,5 @@
 // The integrals file of option 2: arbitrary bytes as the file, its name as the console answer.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   try {
     read_integrals_file(con.io, run);
     // What was read must fit the tables the later sections index with it (a count of 0 or less
-    // reads nothing and is kept as it is).
-    if (run.spectra > max_spectra || run.analysed != run.spectra)
+    // reads nothing and is kept as the number of spectra).
+    if (run.spectra > max_spectra || run.analysed != std::max(run.spectra, 0))
       __builtin_trap();
   } catch (const ProgramStop &) {
   } catch (const EndOfInput &) {

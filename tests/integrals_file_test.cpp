@@ -88,7 +88,7 @@ TEST(ReadIntegralsFile, NegativeCountReadsNothing) {
   auto run = std::make_unique<RunState>();
   ASSERT_NO_THROW(read_integrals_file(f.io, *run)) << f.text();
   EXPECT_EQ(run->spectra, -2);
-  EXPECT_EQ(run->analysed, -2);
+  EXPECT_EQ(run->analysed, 0);
   EXPECT_EQ(run->integrals[1], 0);
 }
 
@@ -126,7 +126,7 @@ TEST(ReadIntegralsFile, OpensByTheFullNameInADeepFolder) {
   read_integrals_file(f.io, *run);
   EXPECT_EQ(run->analysed, 2);
   EXPECT_EQ(run->integrals[1], 7);
-  EXPECT_NE(f.text().find(" File found : " + (deep / "bantrisk.ans").string() + "\n"),
+  EXPECT_NE(f.text().find(" File found : " + (deep / "bantrisk.ans").string().substr(0, 80) + "\n"),
             std::string::npos)
       << f.text();
 }

@@ -13,7 +13,8 @@
 
 namespace bantrisk::testing {
 
-inline const std::filesystem::path tests_root = std::filesystem::path(BANTRISK_TEST_DATA).parent_path();
+inline const std::filesystem::path tests_root =
+    std::filesystem::path(BANTRISK_TEST_DATA).parent_path();
 
 inline std::string replace_all(std::string s, const std::string &from, const std::string &to) {
   for (auto pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))

@@ -14,7 +14,7 @@ struct RunState;
 
 // Input files that must exist before they are read, and that the dialogue lets the user name
 // again when they do not.
-enum class InputFile { spectrum_list, spectra_file };
+enum class InputKind { spectrum_list, spectra_file };
 
 enum class MaskFormat { columns, xml, msk };
 
@@ -48,8 +48,7 @@ public:
   virtual std::optional<std::string> named_spectra_file() = 0;
   virtual std::optional<std::string> named_spectrum_list() = 0;
   // `name` must name an existing file on return; `run` tells where the name came from.
-  virtual void existing_input(Io &io, std::string &name, InputFile which,
-                              const RunState &run) = 0;
+  virtual void existing_input(Io &io, std::string &name, InputKind which, const RunState &run) = 0;
   // No line of the list gave the spectra file (or the list could not be read): its name into
   // run.spectra_name.
   virtual void unlisted_spectra_file(Io &io, RunState &run, bool read_failure) = 0;

@@ -2,7 +2,10 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "dataaccess/dataaccess.hpp"
 #include "driver/answers.hpp"
@@ -12,6 +15,7 @@
 #include "lib/files.hpp"
 #include "lib/header.hpp"
 #include "lib/io.hpp"
+#include "lib/process_guard.hpp"
 
 namespace bantrisk {
 
@@ -21,8 +25,7 @@ void pass(Io &io, RunState &run, dataaccess::Session &session, Answers &ask) {
   Console &con = io.console();
 
   // Start-up: the results file and the header, console first.
-  int ierr = 0;
-  open_new_file(io, run.results_name, results_unit, 0, ierr, 1, 0, 1);
+  create_output(io, run.results_name, results_unit);
   for (const int unit : {0, results_unit})
     prog_header(io, "BANTRISK", "Detector checking program", "Vorn Askell", "8-5-02", unit);
 
@@ -39,11 +42,15 @@ void pass(Io &io, RunState &run, dataaccess::Session &session, Answers &ask) {
   dead_spectra_section(io, run, ask);
   low_high_section(io, run, ask);
 
-  // The results file is complete.
-  io.close(results_unit);
+  // The results file is complete; it is claimed only when it is in place.
+  const bool written = io.close(results_unit);
   con.write_line(free_format({}));
-  con.write_line(free_format({"Detector checking results written to file: ",
-                              std::string_view(run.results_name).substr(0, 35)}));
+  if (written)
+    con.write_line(free_format({"Detector checking results written to file: ",
+                                std::string_view(run.results_name).substr(0, 35)}));
+  else
+    con.write_line(free_format(
+        {"Detector checking results were not written to file: ", trimmed(run.results_name)}));
   con.write_line(free_format({}));
 
   save_integrals(io, run, ask);
@@ -53,8 +60,24 @@ void pass(Io &io, RunState &run, dataaccess::Session &session, Answers &ask) {
 
 } // namespace
 
-int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run,
-             std::ostream &err) {
+std::optional<std::string> claim_check_folders(const std::vector<std::string> &folders) {
+  install_signal_handling();
+  // One check at a time writes in a folder.
+  for (const std::string &folder : folders)
+    if (lock_folder(folder) == FolderLock::busy)
+      return folder;
+  return std::nullopt;
+}
+
+bool claim_check_folder(Console &con) {
+  // The dialogue writes its files in the current folder.
+  if (!claim_check_folders({"."}))
+    return true;
+  con.write_line(free_format({"** ERROR: another check is running in this folder"}));
+  return false;
+}
+
+int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, std::ostream &err) {
   int status = exit_normal;
   try {
     pass(io, run, session, ask);
@@ -72,8 +95,11 @@ int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run,
   }
   // On every end the results file keeps what was written to it.
   io.close_all();
-  // A normal end that could not create or complete one of its files is not a success.
-  if (status == exit_normal && io.output_failed())
+  // A normal end that could not create or complete one of its files, or write its console
+  // lines, is not a success.
+  if (io.console().output_failed())
+    err << "bantrisk: the console output could not be written completely\n";
+  if (status == exit_normal && (io.output_failed() || io.console().output_failed()))
     status = exit_fatal;
   return status;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -48,6 +49,9 @@ namespace {
 
 inline constexpr int summary_unit = 13;
 
+// The end of every message about a spectra file that the list does not give.
+constexpr std::string_view name_it = "; name the spectra file with --spectra-file";
+
 // The console of a check: nothing is asked and the dialogue's console lines are not shown. Each
 // line is looked at as it is written: warnings go to the error stream, the integration progress
 // becomes one line updated in place, and the last line is kept as the reason of a fatal end.
@@ -59,8 +63,10 @@ public:
   CheckConsole(const CheckConsole &) = delete;
   CheckConsole &operator=(const CheckConsole &) = delete;
 
-  // The last line that was not empty, without its first blank.
+  // The last line that was not empty, without its first blank, and whether it was told on the
+  // error stream already.
   std::string last_line() const { return last_; }
+  bool told_last() const { return told_last_; }
 
 protected:
   int_type overflow(int_type ch) override {
@@ -94,8 +100,13 @@ private:
     }
     end_progress();
     last_ = line;
-    if (!quiet_ && line.rfind("** WARNING", 0) == 0)
+    told_last_ = false;
+    // Warnings and the errors that do not end the check are told as they come.
+    const bool notice = line.rfind("** WARNING", 0) == 0 || line.rfind("** Error :", 0) == 0;
+    if (!quiet_ && notice) {
       err_ << "bantrisk: " << line << '\n';
+      told_last_ = true;
+    }
   }
 
   void end_progress() {
@@ -110,6 +121,7 @@ private:
   bool showing_ = false;
   std::string line_;
   std::string last_;
+  bool told_last_ = false;
 };
 
 // The check's answers: every choice from the options; where the dialogue would ask again to
@@ -122,7 +134,9 @@ public:
 
   int source_option(Io &) override { return o_.integrals ? 2 : 1; }
 
-  void integrals_name(Io &, RunState &run) override { run.integrals_name = name_text(*o_.integrals); }
+  void integrals_name(Io &, RunState &run) override {
+    run.integrals_name = name_text(*o_.integrals);
+  }
 
   std::optional<std::string> raw_file(Io &, RunState &run) override {
     if (o_.run_file)
@@ -135,10 +149,11 @@ public:
       const std::string variable = o_.instrument + "_DATA";
       directory = env_(variable).value_or(std::string());
       if (directory.size() > static_cast<std::size_t>(max_raw_directory_length))
-        throw Unanswerable{concat({"the ", variable, " directory of ", exact_int(static_cast<std::int64_t>(directory.size())),
-                                   " characters is too long: at most ",
-                                   exact_int(max_raw_directory_length),
-                                   " fit in the raw file name; name the directory with --raw-dir"})};
+        throw Unanswerable{
+            concat({"the ", variable, " directory of ",
+                    exact_int(static_cast<std::int64_t>(directory.size())),
+                    " characters is too long: at most ", exact_int(max_raw_directory_length),
+                    " fit in the raw file name; name the directory with --raw-dir"})};
     }
     run.raw_directory = fixed_text(directory, name_length);
     run.raw_directory_length = static_cast<int>(directory.size());
@@ -152,14 +167,14 @@ public:
   std::optional<std::string> named_spectra_file() override { return o_.spectra_file; }
   std::optional<std::string> named_spectrum_list() override { return o_.spectrum_list; }
 
-  void existing_input(Io &io, std::string &name, InputFile which, const RunState &run) override {
+  void existing_input(Io &io, std::string &name, InputKind which, const RunState &run) override {
     const bool blank = trimmed(name).empty();
     int istat = 0;
     check_file(io, name, name, 2, 1, istat);
     if (istat == 1)
       return;
     const std::string full(trimmed(name));
-    if (which == InputFile::spectrum_list)
+    if (which == InputKind::spectrum_list)
       throw Unanswerable{concat({"spectrum file list not found: ", full,
                                  "; name it with --spectrum-list or the spectra file with "
                                  "--spectra-file"})};
@@ -168,19 +183,17 @@ public:
     const std::string_view list = trimmed(run.list_name);
     if (blank)
       throw Unanswerable{concat({"the line for ", exact_int(run.spectra), " spectra in ", list,
-                                 " names no spectra file; name the spectra file with "
-                                 "--spectra-file"})};
-    throw Unanswerable{concat({"spectra file not found: ", full, " (named in ", list,
-                               "); name the spectra file with --spectra-file"})};
+                                 " names no spectra file", name_it})};
+    throw Unanswerable{
+        concat({"spectra file not found: ", full, " (named in ", list, ")", name_it})};
   }
 
   void unlisted_spectra_file(Io &, RunState &run, bool read_failure) override {
     const std::string_view list = trimmed(run.list_name);
     if (read_failure)
-      throw Unanswerable{concat({"cannot read the lines of ", list,
-                                 "; name the spectra file with --spectra-file"})};
-    throw Unanswerable{concat({"no line for ", exact_int(run.spectra), " spectra in ", list,
-                               "; name the spectra file with --spectra-file"})};
+      throw Unanswerable{concat({"cannot read the lines of ", list, name_it})};
+    throw Unanswerable{
+        concat({"no line for ", exact_int(run.spectra), " spectra in ", list, name_it})};
   }
 
   bool counts_per_spectrum(Io &) override { return o_.counts_per_spectrum; }
@@ -198,16 +211,24 @@ public:
     }
   }
 
-  bool save_integrals(Io &, RunState &run) override {
+  bool save_integrals(Io &io, RunState &run) override {
     if (!o_.save_integrals)
       return false;
+    if (io.is_input(*o_.save_integrals))
+      throw Unanswerable{concat({"the integrals would replace ", full_name_of(*o_.save_integrals),
+                                 ", an input file of this check; name another with "
+                                 "--save-integrals"})};
     run.integrals_name = name_text(*o_.save_integrals);
     return true;
   }
 
-  std::optional<MaskChoice> mask(Io &) override {
+  std::optional<MaskChoice> mask(Io &io) override {
     if (!o_.mask)
       return std::nullopt;
+    // The dialogue asks another name for a mask that would replace an input of the check.
+    if (io.is_input(*o_.mask))
+      throw Unanswerable{concat({"the mask would replace ", full_name_of(*o_.mask),
+                                 ", an input file of this check; name another with --mask"})};
     return MaskChoice{name_text(*o_.mask), o_.mask_option, o_.mask_format};
   }
 
@@ -228,6 +249,7 @@ std::string joined(const std::vector<std::string> &items, std::string_view separ
 
 template <typename Odd> std::vector<std::string> labels_of(const std::vector<Odd> &odd) {
   std::vector<std::string> labels;
+  labels.reserve(odd.size());
   for (const Odd &o : odd)
     labels.push_back(o.label);
   return labels;
@@ -249,8 +271,8 @@ void closing_summary(std::ostream &out, const Findings &f, const std::optional<M
       << " High modules:   " << counted(labels_of(f.high_modules)) << '\n'
       << " Low spectra:    " << f.low_spectra.size() << '\n'
       << " High spectra:   " << f.high_spectra.size() << '\n'
-      << " Spectra masked: " << (mask ? exact_int(static_cast<std::int64_t>(mask->masked)) : "no mask")
-      << '\n'
+      << " Spectra masked: "
+      << (mask ? exact_int(static_cast<std::int64_t>(mask->masked)) : "no mask") << '\n'
       << " Files written:  " << (written.empty() ? "none" : joined(written, " ")) << '\n';
 }
 
@@ -270,10 +292,38 @@ std::optional<std::string> written_name(const Io &io, int unit, std::string_view
   return full_name_of(name);
 }
 
+// The folders the check writes its files in, each once: the check holds them all while it runs.
+std::vector<std::string> output_folders(const CheckOptions &o) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> folders;
+  const auto add = [&folders](const std::optional<std::string> &name) {
+    if (!name || *name == "-")
+      return;
+    std::error_code ec;
+    const auto status = fs::status(*name, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+      return; // a device or pipe is written in place
+    const std::string folder = fs::path(full_name_of(*name)).parent_path().string();
+    for (const std::string &held : folders)
+      if (held == folder || fs::equivalent(held, folder, ec))
+        return;
+    folders.push_back(folder);
+  };
+  add(o.results);
+  add(o.save_integrals);
+  add(o.mask);
+  add(o.summary);
+  return folders;
+}
+
 } // namespace
 
-int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std::ostream &err,
-              bool progress) {
+int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
+              std::ostream &err, bool progress) {
+  if (const auto busy = claim_check_folders(output_folders(options))) {
+    err << "bantrisk: another check is running in " << *busy << '\n';
+    return exit_fatal;
+  }
   const bool json_to_stdout = options.summary && *options.summary == "-";
   // Standard output holds only the JSON when the summary goes there.
   std::ostream &report = json_to_stdout ? err : out;
@@ -298,8 +348,10 @@ int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std
     const std::string message = stop_message.str();
     if (!message.empty())
       err << message;
-    else
-      err << "bantrisk: " << sink.last_line() << '\n';
+    else if (!sink.told_last())
+      err << "bantrisk: "
+          << (sink.last_line().empty() ? std::string("the check ended early") : sink.last_line())
+          << '\n';
     return exit_fatal;
   }
 
@@ -320,8 +372,7 @@ int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std
       out << summary_json(findings, mask, files) << '\n';
     } else {
       files.summary = full_name_of(*options.summary);
-      int ierr = 0;
-      open_new_file(io, *options.summary, summary_unit, 0, ierr, 1, 0, 0);
+      create_output(io, *options.summary, summary_unit);
       io.write_line(summary_unit, summary_json(findings, mask, files));
       if (!io.close(summary_unit))
         files.summary.reset();
@@ -336,12 +387,10 @@ int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std
         options.mask_option, check_date());
     for (const std::string &file : options.pictures) {
       std::string error;
-      if (write_picture(d, file, error)) {
+      if (write_picture(d, file, error))
         pictures.push_back(full_name_of(file));
-      } else {
-        err << "bantrisk: " << error << '\n';
-        status = exit_fatal;
-      }
+      else
+        io.note_output_failure(error);
     }
   }
 

@@ -58,7 +58,7 @@ MaskFormat mask_format_of(std::string_view file);
 // (to `err` when the JSON summary goes to standard output), errors and warnings to `err`, the
 // progress line to `err` when `progress` is true. Returns 0 when the check completed, 1 when it
 // could not.
-int run_check(const CheckOptions &options, EnvLookup env, std::ostream &out, std::ostream &err,
-              bool progress);
+int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
+              std::ostream &err, bool progress);
 
 } // namespace bantrisk

@@ -55,19 +55,27 @@ float single_real(const std::string &option, const std::string &text) {
   return static_cast<float>(value);
 }
 
+// A whole-number option value, in decimal whatever its leading zeros (a run number is often
+// written 01234), within low..high.
+std::int32_t whole_number(const std::string &option, const std::string &text, std::int32_t low,
+                          std::int32_t high) {
+  std::int32_t value = 0;
+  const char *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high)
+    throw UsageError{option + ": " + text + " is not a whole number " + std::to_string(low) +
+                     " to " + std::to_string(high)};
+  return value;
+}
+
 BankLimits bank_limits_of(const std::string &text) {
   const std::string option = "--limits";
   const auto first = text.find(':');
   const auto second = first == std::string::npos ? first : text.find(':', first + 1);
   if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
     throw UsageError{option + ": " + text + " is not of the form BANK:LOW:HIGH"};
-  const std::string bank = text.substr(0, first);
-  int slot = 0;
-  const auto [ptr, ec] = std::from_chars(bank.data(), bank.data() + bank.size(), slot);
-  if (bank.empty() || ec != std::errc() || ptr != bank.data() + bank.size() || slot < 1 ||
-      slot > bank_slots)
-    throw UsageError{option + ": bank " + bank + " is not a bank number 1 to 8"};
-  return {slot, single_real(option, text.substr(first + 1, second - first - 1)),
+  return {whole_number(option + " bank", text.substr(0, first), 1, bank_slots),
+          single_real(option, text.substr(first + 1, second - first - 1)),
           single_real(option, text.substr(second + 1))};
 }
 
@@ -136,9 +144,9 @@ void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw
 
 struct CheckCommand {
   CLI::App *app = nullptr;
-  std::optional<std::int32_t> run;
+  std::optional<std::string> run;
   std::optional<std::string> instrument, raw_dir, extension, run_file, integrals;
-  std::optional<std::int32_t> max_spectrum;
+  std::optional<std::string> max_spectrum;
   std::optional<std::string> spectrum_list, spectra_file;
   std::optional<std::string> low_fraction, high_fraction;
   std::vector<std::string> limits;
@@ -156,7 +164,6 @@ struct CheckCommand {
     const std::string source = "Source (exactly one of --run, --run-file, --integrals)";
     app->add_option("--run", run, "Option 1 on run N (0 to 99999): the raw file DIR ABC N.EXT")
         ->type_name("N")
-        ->check(CLI::Range(0, max_run_number).description(""))
         ->group(source);
     app->add_option("--instrument", instrument, "Three-letter instrument name (KRV)")
         ->type_name("ABC")
@@ -176,7 +183,6 @@ struct CheckCommand {
     app->add_option("--max-spectrum", max_spectrum,
                     "Highest spectrum analysed, 0 to 10000 (0: all)")
         ->type_name("N")
-        ->check(CLI::Range(0, max_spectrum_bound).description(""))
         ->group(source);
 
     const std::string map = "Detector map";
@@ -195,8 +201,7 @@ struct CheckCommand {
     app->add_option("--high-fraction", high_fraction, "High module fraction (1.5)")
         ->type_name("X")
         ->group(checks);
-    app->add_option("--limits", limits,
-                    "Spectrum limits of bank 1 to 8; repeatable")
+    app->add_option("--limits", limits, "Spectrum limits of bank 1 to 8; repeatable")
         ->type_name("BANK:LOW:HIGH")
         ->group(checks);
     app->add_flag("--counts-per-spectrum", counts_per_spectrum,
@@ -230,8 +235,7 @@ struct CheckCommand {
                     "Draw the modules and spectra in FILE, .png or .svg; repeatable")
         ->type_name("FILE")
         ->group(outputs);
-    app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")
-        ->group(outputs);
+    app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")->group(outputs);
   }
 
   CheckOptions options(const EnvLookup &env) const {
@@ -253,7 +257,8 @@ struct CheckCommand {
       throw UsageError{std::string(mask_spectra ? "--mask-spectra" : "--mask-format") +
                        " needs --mask"};
 
-    o.run = run;
+    if (run)
+      o.run = whole_number("--run", *run, 0, max_run_number);
     if (instrument) {
       const bool letters = instrument->size() == 3 &&
                            std::all_of(instrument->begin(), instrument->end(), [](char c) {
@@ -284,7 +289,8 @@ struct CheckCommand {
     }
     o.run_file = checked_name("--run-file", run_file);
     o.integrals = checked_name("--integrals", integrals);
-    o.max_spectrum = max_spectrum.value_or(0);
+    if (max_spectrum)
+      o.max_spectrum = whole_number("--max-spectrum", *max_spectrum, 0, max_spectrum_bound);
     o.spectrum_list = checked_name("--spectrum-list", spectrum_list);
     o.spectra_file = checked_name("--spectra-file", spectra_file);
     if (low_fraction)
@@ -309,8 +315,9 @@ struct CheckCommand {
                       : *mask_format == "msk" ? MaskFormat::msk
                                               : MaskFormat::columns;
     }
-    o.summary = summary ? std::optional(summary == "-" ? *summary : checked_name("--summary", *summary))
-                        : std::nullopt;
+    o.summary = summary
+                    ? std::optional(summary == "-" ? *summary : checked_name("--summary", *summary))
+                    : std::nullopt;
     for (const std::string &picture : pictures) {
       o.pictures.push_back(checked_name("--picture", picture));
       if (!picture::format_of(picture))
@@ -323,8 +330,8 @@ struct CheckCommand {
     if (o.run) {
       const std::string dir = o.raw_dir.value_or(env(o.instrument + "_DATA").value_or(""));
       if (dir.size() <= static_cast<std::size_t>(max_raw_directory_length))
-        raw_name = std::string(trimmed(compose_raw_name(
-            dir, static_cast<int>(dir.size()), o.instrument, *o.run, o.extension)));
+        raw_name = std::string(trimmed(compose_raw_name(dir, static_cast<int>(dir.size()),
+                                                        o.instrument, *o.run, o.extension)));
     }
     refuse_aliases(o, raw_name);
     return o;
@@ -343,6 +350,8 @@ int bantrisk_main(int argc, char **argv) {
   if (argc <= 1) {
     // No arguments: the interactive dialogue, exactly as it always was.
     Console console(std::cin, std::cout);
+    if (!claim_check_folder(console))
+      return exit_fatal;
     Io io(console);
     dataaccess::Session session;
     return bantrisk_nget(io, session, std::cerr);

@@ -7,6 +7,7 @@
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "driver/to_both.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
@@ -71,12 +72,6 @@ void reportdeadspecinmod(Io &io, const ModuleTables &modules, int index, int iun
 
 namespace {
 
-// Both places: the console first, then the results file.
-void to_both(Io &io, const std::string &line) {
-  io.write_line(0, line);
-  io.write_line(results_unit, line);
-}
-
 void module_labels(RunState &run) {
   ModuleTables &m = run.modules;
   for (int i = 1; i <= run.ideal_modules; ++i) {
@@ -101,12 +96,8 @@ bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &sl
   return true;
 }
 
-int map_entries(const RunState &run) {
-  return std::clamp(run.map.entries, 0, max_spectra);
-}
-
 void count_totals(RunState &run) {
-  for (int i = 1; i <= map_entries(run); ++i) {
+  for (int i = 1; i <= run.map.entries; ++i) {
     std::size_t idx = 0, slot = 0;
     if (!entry_place(run, i, idx, slot))
       continue;
@@ -120,12 +111,12 @@ void count_totals(RunState &run) {
 // spectrum number (equal numbers keep their file order), so each zero-count spectrum finds its
 // entries by binary search and every dead list grows in zero-list order, then file order.
 void find_dead_spectra(RunState &run) {
-  const int zeros = std::clamp(run.zero_count, 0, max_spectra);
+  const int zeros = run.zero_count;
   if (zeros == 0)
     return;
   std::vector<std::pair<std::int32_t, int>> by_spectrum;
-  by_spectrum.reserve(static_cast<std::size_t>(map_entries(run)));
-  for (int i = 1; i <= map_entries(run); ++i) {
+  by_spectrum.reserve(static_cast<std::size_t>(run.map.entries));
+  for (int i = 1; i <= run.map.entries; ++i) {
     std::size_t idx = 0, slot = 0;
     if (entry_place(run, i, idx, slot))
       by_spectrum.emplace_back(run.map.spectrum[static_cast<std::size_t>(i)], i);

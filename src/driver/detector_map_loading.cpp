@@ -1,6 +1,5 @@
 // The detector map: the spectrum file list, the spectra file and the split of every entry.
 #include <array>
-#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +12,7 @@
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/freeformat.hpp"
+#include "lib/input_file.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
 #include "lib/spectra_file.hpp"
@@ -34,11 +34,6 @@ std::string list_name_from_z_r(const Io &io) {
   return name_text(z_r.substr(0, static_cast<std::size_t>(k)) + "specfile.dat");
 }
 
-[[noreturn]] void cannot_open(Console &con, std::string_view name) {
-  con.write_line(free_format({"** ERROR: cannot open ", trimmed(name)}));
-  throw ProgramStop{1};
-}
-
 enum class Search { found, not_found, read_failure };
 
 // The spectra file named by the first list line whose number of spectra is the run's.
@@ -48,15 +43,15 @@ void spectra_file_from_list(Io &io, RunState &run, Answers &ask) {
   run.list_name = named_list ? name_text(*named_list) : list_name_from_z_r(io);
   con.write_line(
       free_format({"Reading spectrum file information from: ", first_chars(run.list_name, 30)}));
-  ask.existing_input(io, run.list_name, InputFile::spectrum_list, run);
+  ask.existing_input(io, run.list_name, InputKind::spectrum_list, run);
 
   // The first list line whose number of spectra is the run's names the spectra file: the
   // name is everything from the line's second word up to column 80.
   Search search = Search::not_found;
   {
-    std::ifstream list{std::string(trimmed(run.list_name))};
-    if (!list)
-      cannot_open(con, run.list_name);
+    const auto opened = open_input_file_or_stop(con, run.list_name);
+    std::istream &list = *opened;
+    io.guard_input(std::string(trimmed(run.list_name)));
     std::int32_t count = 0;
     const std::array<FreeTarget, 1> count_target{&count};
     if (read_free(list, count_target) != ReadStatus::ok) {
@@ -114,11 +109,10 @@ void load_detector_map(Io &io, RunState &run, Answers &ask) {
     run.spectra_name = name_text(*named);
   else
     spectra_file_from_list(io, run, ask);
-  ask.existing_input(io, run.spectra_name, InputFile::spectra_file, run);
+  ask.existing_input(io, run.spectra_name, InputKind::spectra_file, run);
   Console &con = io.console();
-  std::ifstream spectra_file{std::string(trimmed(run.spectra_name))};
-  if (!spectra_file)
-    cannot_open(con, run.spectra_name);
+  const auto spectra_file = open_input_file_or_stop(con, run.spectra_name);
+  io.guard_input(std::string(trimmed(run.spectra_name)));
 
   con.write_line(free_format({"Spectrum file: ", first_chars(run.spectra_name, 60)}));
   io.write_line(results_unit, "Spectrum file: " + first_chars(run.spectra_name, 60));
@@ -126,9 +120,8 @@ void load_detector_map(Io &io, RunState &run, Answers &ask) {
   DetectorMap &map = run.map;
   std::vector<std::int32_t> first_line(max_spectra + 1, 0);
   const SpectraTables tables{map.code, map.spectrum, first_line};
-  read_spectra(io, &spectra_file, run.spectra_name, tables, map.entries, map.specified, map.largest,
-               max_spectra, 1);
-  spectra_file.close();
+  read_spectra(io, spectra_file.get(), run.spectra_name, tables, map.entries, map.specified,
+               map.largest, max_spectra, 1);
 
   if (map.entries != map.specified) {
     con.write_line(

@@ -75,8 +75,8 @@ public:
     std::int32_t max_spectrum = 0;
     do {
       max_spectrum = 0;
-      get_intd(io.console(), max_spectrum,
-               "maximum spectrum number to be analysed, or 0 to do all", 1);
+      get_intd(io.console(), max_spectrum, "maximum spectrum number to be analysed, or 0 to do all",
+               1);
     } while (max_spectrum < 0 || max_spectrum > max_spectrum_bound);
     return max_spectrum;
   }
@@ -84,7 +84,7 @@ public:
   std::optional<std::string> named_spectra_file() override { return std::nullopt; }
   std::optional<std::string> named_spectrum_list() override { return std::nullopt; }
 
-  void existing_input(Io &io, std::string &name, InputFile, const RunState &) override {
+  void existing_input(Io &io, std::string &name, InputKind, const RunState &) override {
     int istat = 0;
     check_file(io, name, name, 1, 1, istat);
   }
@@ -145,6 +145,11 @@ public:
     choice.name = fixed_text(default_mask_name, name_length);
     int nchar = static_cast<int>(default_mask_name.size());
     get_stringd(con, choice.name, "full name of mask file", nchar, 1);
+    // The mask never replaces the run file, the spectrum file list or the spectra file.
+    while (io.is_input(choice.name)) {
+      refuse_input_as_output(con, full_name_of(choice.name));
+      get_stringd(con, choice.name, "full name of mask file", nchar, 1);
+    }
 
     con.write_line(free_format({}));
     std::int32_t option = 1;

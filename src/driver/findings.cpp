@@ -48,8 +48,8 @@ Findings gather_findings(const RunState &run) {
 
   for (int slot = 1; slot <= bank_slots; ++slot) {
     const auto b = static_cast<std::size_t>(slot);
-    BankSummary bank{slot, run.banks.spectra[b], run.banks.dead[b], std::nullopt,
-                     run.low_limit[b], run.high_limit[b]};
+    BankSummary bank{slot,         run.banks.spectra[b], run.banks.dead[b],
+                     std::nullopt, run.low_limit[b],     run.high_limit[b]};
     if (run.banks.live_modules[b] > 0)
       bank.average = run.banks.average[b];
     f.banks.push_back(bank);
@@ -60,7 +60,8 @@ Findings gather_findings(const RunState &run) {
     const OddModule found{label_of(run, odd.index), odd.ratio};
     (odd.high ? f.high_modules : f.low_modules).push_back(found);
     if (odd.index >= 1 && odd.index <= max_module_indexes)
-      verdicts[static_cast<std::size_t>(odd.index)] = odd.high ? ModuleStatus::high : ModuleStatus::low;
+      verdicts[static_cast<std::size_t>(odd.index)] =
+          odd.high ? ModuleStatus::high : ModuleStatus::low;
   }
   for (const SpectrumFinding &odd : run.odd_spectra)
     (odd.high ? f.high_spectra : f.low_spectra)

@@ -5,13 +5,13 @@
 // count, the i-th free-format read of two values gives its second value to spectrum i.
 #include <algorithm>
 #include <array>
-#include <fstream>
 
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/freeformat.hpp"
+#include "lib/input_file.hpp"
 #include "lib/io.hpp"
 #include "lib/text.hpp"
 
@@ -47,20 +47,15 @@ void read_integrals_file(Io &io, RunState &run, Answers &ask) {
   check_file(io, run.integrals_name, run.full_input_name, 0, 1, istat);
 
   // Opened by its complete full name, which may be longer than the 80 characters shown.
-  std::ifstream in{std::string(trimmed(run.full_input_name))};
-  if (!in) {
-    con.write_line(
-        free_format({"** ERROR: cannot open file for reading: ", trimmed(run.full_input_name)}));
-    throw ProgramStop{1};
-  }
+  const auto in = open_input_file_or_stop(con, run.full_input_name);
   std::int32_t n = 0;
-  if (!read_integrals(in, run, n)) {
+  if (!read_integrals(*in, run, n)) {
     // Nothing partial is kept: the program ends here.
     con.write_line(free_format({"Error reading file ", run.integrals_name}));
     throw ProgramStop{1};
   }
   run.spectra = n;
-  run.analysed = n;
+  run.analysed = std::max(n, 0); // a count of 0 or less gives no integrals
 }
 
 void save_integrals(Io &io, RunState &run, Answers &ask) {
@@ -68,12 +63,10 @@ void save_integrals(Io &io, RunState &run, Answers &ask) {
   if (!ask.save_integrals(io, run))
     return;
 
-  int ierr = 0;
-  open_new_file(io, run.integrals_name, integrals_unit, 0, ierr, 1, 0, 1);
-  if (ierr == 1)
-    return; // open_new_file has reported it; there is nothing to write into
+  if (!create_output(io, run.integrals_name, integrals_unit))
+    return; // reported; there is nothing to write into
 
-  const std::int32_t n = std::clamp(run.analysed, 0, max_spectra);
+  const std::int32_t n = run.analysed;
   io.write_line(integrals_unit, concat({" ", exact_int(n)}));
   for (std::int32_t k = 1; k <= n; ++k)
     io.write_line(integrals_unit, concat({" ", exact_int(k), " ",

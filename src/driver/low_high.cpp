@@ -7,18 +7,14 @@
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "driver/to_both.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
-#include "lib/check_defaults.hpp"
 
 namespace bantrisk {
 
 namespace {
-
-void to_both(Io &io, const std::string &line) {
-  io.write_line(0, line);
-  io.write_line(results_unit, line);
-}
 
 // " is low with ratio = " or " is high with ratio = ", or empty when the ratio lies within the
 // limits. Ratios equal to a limit are within; a NaN ratio is neither low nor high.
@@ -48,8 +44,7 @@ void module_search(Io &io, RunState &run, float low, float high) {
 
 void spectrum_search(Io &io, RunState &run) {
   std::string last_label(4, ' ');
-  const int entries = std::clamp(run.map.entries, 0, max_spectra);
-  for (int i = 1; i <= entries; ++i) {
+  for (int i = 1; i <= run.map.entries; ++i) {
     const auto e = static_cast<std::size_t>(i);
     const std::int32_t s = run.map.spectrum[e];
     const std::int32_t counts = integral_of(run, s);

@@ -49,8 +49,8 @@ constexpr std::size_t msk_line_width = 80;
 void write_columns(Io &io, const RunState &run, int option) {
   const std::int32_t last = std::clamp(run.analysed, 0, max_spectra);
   for (std::int32_t s = 1; s <= last; ++s)
-    io.write_line(mask_unit,
-                  concat({" ", int_field(s, 7), " ", int_field(is_masked(run, s, option) ? -3 : 0, 3)}));
+    io.write_line(mask_unit, concat({" ", int_field(s, 7), " ",
+                                     int_field(is_masked(run, s, option) ? -3 : 0, 3)}));
 }
 
 void write_xml(Io &io, const std::vector<std::string> &ranges) {
@@ -87,10 +87,8 @@ void write_mask_file(Io &io, RunState &run, Answers &ask) {
   if (!choice)
     return;
 
-  int ierr = 0;
-  open_new_file(io, choice->name, mask_unit, 0, ierr, 1, 0, 1);
   // A file that could not be created has been reported; its lines have nowhere to go.
-  if (ierr != 0)
+  if (!create_output(io, choice->name, mask_unit))
     return;
 
   switch (choice->format) {

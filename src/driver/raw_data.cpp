@@ -10,6 +10,7 @@
 #include "driver/sections.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
+#include "lib/input_file.hpp"
 #include "lib/integration.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
@@ -28,6 +29,16 @@ void locate_raw_file(Io &io, RunState &run, Answers &ask) {
   }
   int istat = 0;
   check_file(io, run.raw_name, run.full_input_name, 0, 1, istat);
+
+  // Only a regular file is a run file: a pipe or a device would make the reading wait.
+  Console &con = io.console();
+  std::string reason;
+  const std::string full(trimmed(run.full_input_name));
+  if (!open_input_file(full, reason)) {
+    con.write_line(free_format({"** ERROR in run file ", full, " : ", reason}));
+    throw ProgramStop{1};
+  }
+  io.guard_input(full);
 }
 
 void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch) {

@@ -31,7 +31,7 @@ struct DetectorMap {
   std::vector<int> group = std::vector<int>(max_spectra + 1, 0);
   std::vector<int> element = std::vector<int>(max_spectra + 1, 0);
   std::vector<char> in_module = std::vector<char>(max_spectra + 1, 0);
-  std::int32_t entries = 0;   // entries read
+  std::int32_t entries = 0;   // entries read, 0 to max_spectra (the reader holds no more)
   std::int32_t specified = 0; // entries the file says it holds
   std::int32_t largest = 0;   // largest spectrum number among the entries
 };
@@ -81,10 +81,13 @@ struct RunState {
 
   std::int32_t spectra = 0;  // number of spectra of the run (or of the integrals file)
   std::int32_t channels = 0; // number of time channels (option 1)
-  std::int32_t analysed = 0; // spectra 1..analysed have integrals
+  // Spectra 1..analysed have integrals. Every count below lies within 0 to max_spectra: it is
+  // checked where it is set (the run's sizes, the integrals file's count, the spectra file's
+  // reader), so the sections index the tables with it as it stands.
+  std::int32_t analysed = 0;
   std::vector<std::int32_t> integrals = std::vector<std::int32_t>(max_spectra + 1, 0);
   std::vector<std::int32_t> zero_list = std::vector<std::int32_t>(max_spectra + 1, 0);
-  std::int32_t zero_count = 0;
+  std::int32_t zero_count = 0; // at most analysed
 
   std::string list_name = std::string(name_length, ' ');
   std::string spectra_name = std::string(name_length, ' ');

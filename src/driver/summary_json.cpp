@@ -14,8 +14,8 @@ namespace {
 
 // Keys in the order written; reals held in single precision, so that they are written as the
 // floats they are.
-using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t,
-                                  std::uint64_t, float>;
+using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
+                                  std::int64_t, std::uint64_t, float>;
 
 template <typename T> Json or_null(const std::optional<T> &value) {
   return value ? Json(*value) : Json(nullptr);

@@ -5,6 +5,7 @@
 
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
+#include "driver/to_both.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
@@ -29,9 +30,8 @@ std::string zero_row(const std::vector<std::int32_t> &list, std::int32_t first, 
 void zero_count_report(Io &io, RunState &run) {
   Console &con = io.console();
 
-  const std::int32_t analysed = std::clamp(run.analysed, 0, max_spectra);
   run.zero_count = 0;
-  for (std::int32_t s = 1; s <= analysed; ++s)
+  for (std::int32_t s = 1; s <= run.analysed; ++s)
     if (run.integrals[static_cast<std::size_t>(s)] == 0)
       run.zero_list[static_cast<std::size_t>(++run.zero_count)] = s;
   const std::int32_t z = run.zero_count;
@@ -44,9 +44,7 @@ void zero_count_report(Io &io, RunState &run) {
 
   // Full rows, then the short one; each row on the console first, then in the results file.
   for (std::int32_t first = 1; first <= z; first += per_row) {
-    const std::string row = zero_row(run.zero_list, first, std::min(first + per_row - 1, z));
-    con.write_line(row);
-    io.write_line(results_unit, row);
+    to_both(io, zero_row(run.zero_list, first, std::min(first + per_row - 1, z)));
   }
 }
 

@@ -21,7 +21,8 @@ struct ProgramStop {
 };
 
 // One answer line: the number of characters typed before the line end (typed trailing blanks
-// count) and its first 80 characters, blank-padded.
+// count, a CR right before it does not) and its first 80 characters, blank-padded. Only those
+// are kept, whatever the line's length.
 struct Answer {
   int length = 0;
   std::string text; // always 80 characters
@@ -35,10 +36,13 @@ public:
   void write_line(std::string_view line);
   // A question: written without a line end and flushed, the answer follows on the same line.
   void write_prompt(std::string_view text);
-  // Reads one answer line; throws EndOfInput when the input has ended.
+  // Reads one answer line; throws EndOfInput when the input has ended, or on a line longer than
+  // max_line_length, which no person types (endless input such as /dev/zero).
   Answer read_answer();
   // Reads one line for the final pause; false when the input has ended.
   bool wait_for_line();
+  // True when a console line could not be written (a pipe whose reader has gone, a full disk).
+  bool output_failed() const { return out_.fail(); }
 
 private:
   std::istream &in_;

@@ -1,5 +1,7 @@
 #include "lib/files.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -38,6 +40,10 @@ namespace {
 std::string padded_name(const std::string &full) {
   return full.size() >= name_length ? full : fixed_text(full, name_length);
 }
+// A full name as the reports show it: its first 80 characters.
+std::string_view shown_name(std::string_view full) {
+  return full.substr(0, std::min<std::size_t>(full.size(), name_length));
+}
 } // namespace
 
 void check_file(Io &io, std::string &file, std::string &fullname, int iopt, int iout, int &istat) {
@@ -55,7 +61,7 @@ void check_file(Io &io, std::string &file, std::string &fullname, int iopt, int 
     if (exists) {
       istat += 1;
       if (iout != 0)
-        con.write_line(" File found : " + std::string(trimmed(fullname)));
+        con.write_line(" File found : " + std::string(trimmed(shown_name(fullname))));
       return;
     }
     istat += 2;
@@ -92,6 +98,9 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
   if (!created) {
     ierr = 1;
     io.note_output_failure(concat({"cannot create ", trimmed(file), ": ", std::strerror(error)}));
+    if ((error == EACCES || error == EPERM || error == EROFS) && file_exists(file))
+      con.write_line(
+          free_format({"** ", trimmed(file), " is not replaced: its folder must be writable **"}));
     con.write_line(free_format({"** Error in open_new_file **"}));
     pr_int(con, "I/O status = ", error);
     con.write_line(free_format({"File = ", trimmed(file)}));
@@ -107,8 +116,20 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
   if (iout != 0) {
     std::string again(file);
     check_file(io, again, full, 3, 0, istat);
-    con.write_line(free_format({"New file: ", trimmed(full)}));
+    con.write_line(free_format({"New file: ", trimmed(shown_name(full))}));
   }
+}
+
+bool create_output(Io &io, std::string_view file, int unit) {
+  if (io.is_input(file)) {
+    refuse_input_as_output(io.console(), full_name_of(file));
+    io.note_output_failure(
+        concat({full_name_of(file), " is an input file of this check: not replaced"}));
+    return false;
+  }
+  int ierr = 0;
+  open_new_file(io, file, unit, 0, ierr, 1, 0, 1);
+  return ierr == 0;
 }
 
 } // namespace bantrisk

@@ -27,4 +27,9 @@ void check_file(Io &io, std::string &file, std::string &fullname, int iopt, int 
 void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ierr, int il, int ia,
                    int iout);
 
+// open_new_file for an output of the program, which reports an earlier version and the new
+// file: false when the file was refused (it is an input file of this check) or could not be
+// created, the report made either way.
+bool create_output(Io &io, std::string_view file, int unit);
+
 } // namespace bantrisk

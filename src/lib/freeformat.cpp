@@ -1,5 +1,7 @@
 #include "lib/freeformat.hpp"
 
+#include "lib/capacities.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -150,7 +152,21 @@ bool parse_real(std::string_view token, float &value) {
 }
 
 bool read_text_line(std::istream &in, std::string &line) {
-  if (!std::getline(in, line))
+  line.clear();
+  bool any = false;
+  for (char c = 0; in.get(c);) {
+    any = true;
+    if (c == '\n')
+      break;
+    if (line.size() >= static_cast<std::size_t>(max_line_length)) {
+      // An endless record is a damaged file: the read fails rather than fill the memory.
+      line.clear();
+      in.setstate(std::ios::badbit);
+      return false;
+    }
+    line.push_back(c);
+  }
+  if (!any || in.bad())
     return false;
   if (!line.empty() && line.back() == '\r')
     line.pop_back();
@@ -163,11 +179,13 @@ ReadStatus read_free(std::string_view text, std::span<const FreeTarget> targets)
 
 ReadStatus read_free(std::istream &in, std::span<const FreeTarget> targets) {
   std::string first;
+  ReadStatus status = ReadStatus::end_of_data;
   if (targets.empty())
-    return read_text_line(in, first) ? ReadStatus::ok : ReadStatus::end_of_data;
-  if (!read_text_line(in, first))
-    return ReadStatus::end_of_data;
-  return Scanner(first, &in).read(targets);
+    status = read_text_line(in, first) ? ReadStatus::ok : ReadStatus::end_of_data;
+  else if (read_text_line(in, first))
+    status = Scanner(first, &in).read(targets);
+  // A read error or an endless record is never the end of the data.
+  return in.bad() ? ReadStatus::bad_value : status;
 }
 
 } // namespace bantrisk

@@ -30,8 +30,9 @@ ReadStatus read_free(std::string_view text, std::span<const FreeTarget> targets)
 // following lines when a line holds too few values, and ignores the rest of its last line.
 ReadStatus read_free(std::istream &in, std::span<const FreeTarget> targets);
 
-// One line of a text file without its line end (a CR before the LF is dropped);
-// false at end of file.
+// One line of a text file without its line end (a CR before the LF is dropped); false at end
+// of file, and false with badbit set on a read error or a line longer than max_line_length.
+// read_free above gives bad_value in those cases.
 bool read_text_line(std::istream &in, std::string &line);
 
 // The conversions, exposed for the tests: the whole token must be a value of the kind.

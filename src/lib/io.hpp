@@ -6,20 +6,22 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <string>
 #include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "lib/console.hpp"
+#include "lib/input_file.hpp"
 
 namespace bantrisk {
 
 // An output file that replaces an earlier file of its name only when it is complete: the lines
 // go to a temporary file in the same folder, which commit() renames over the final name.
 // Destroyed without commit(), the temporary file is removed and any earlier file stays.
-// A link is followed to the file it names. A device or pipe, or an earlier file in a folder
-// that takes no new file, is written in place instead.
+// A link is followed to the file it names (created when it does not exist). A device or pipe is
+// written in place instead; one that cannot be opened at once (a pipe with no reader) is an
+// error. A folder that takes no new file is an error, even when the earlier file is writable.
 class ReplacingFile {
 public:
   // Creates the temporary file; on failure returns nullptr and sets `error` (an errno value).
@@ -33,8 +35,10 @@ public:
   void write(std::string_view bytes);
   // Flushes and renames; false (and the earlier file kept) when writing or renaming failed.
   bool commit();
+  // Drops what was written: the temporary file is removed, any earlier file stays.
+  void discard();
   const std::string &path() const { return path_; }
-  // True when the lines go straight into the file (a device, or a folder that takes no new file).
+  // True when the lines go straight into the file (a device or a pipe).
   bool in_place() const { return temp_.empty(); }
 
 private:
@@ -44,8 +48,12 @@ private:
   std::string path_;
   std::string temp_;
   std::ofstream out_;
+  int slot_ = -1; // of the temporary file, for the signal handler
   bool done_ = false;
 };
+
+// The refusal of an output file that is an input of this check.
+void refuse_input_as_output(Console &con, std::string_view name);
 
 using EnvLookup = std::function<std::optional<std::string>(const std::string &)>;
 
@@ -74,6 +82,11 @@ public:
   bool close(int unit);
   // Closes every file destination (the program is ending).
   void close_all();
+  // Notes that `name` is an input of this check (the run file, the spectrum file list, the
+  // spectra file): no output file may replace it.
+  void guard_input(const std::string &name);
+  // True when `name` opens one of those inputs (device and inode, links followed).
+  bool is_input(std::string_view name) const;
   // Notes an output file that could not be created (open_new_file's error report), with one
   // line saying what went wrong.
   void note_output_failure(std::string what) { failures_.push_back(std::move(what)); }
@@ -96,6 +109,7 @@ private:
   std::map<int, std::function<void(std::string_view)>> mirrors_;
   std::set<int> completed_;
   std::vector<std::string> failures_;
+  std::vector<FileIdentity> inputs_;
 };
 
 } // namespace bantrisk

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <streambuf>
 
 #include "lib/capacities.hpp"
@@ -10,6 +9,7 @@
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/freeformat.hpp"
+#include "lib/input_file.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
 #include "lib/prompting.hpp"
@@ -137,12 +137,9 @@ void read_spectra(Io &io, std::istream *in, std::string_view name, const Spectra
   get_stringd(con, file, "full name of spectra file", nchar, 1);
   int istat = 0;
   check_file(io, file, file, 1, 1, istat);
-  std::ifstream own{std::string(trimmed(file))};
-  if (!own) {
-    con.write_line(free_format({"** ERROR: cannot open ", trimmed(file)}));
-    throw ProgramStop{1};
-  }
-  read_entries(io, own, file, tables, entries, specified, largest, capacity);
+  const auto own = open_input_file_or_stop(con, file);
+  io.guard_input(std::string(trimmed(file)));
+  read_entries(io, *own, file, tables, entries, specified, largest, capacity);
 }
 
 } // namespace bantrisk

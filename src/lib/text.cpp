@@ -30,4 +30,29 @@ std::string_view trimmed(std::string_view s) {
   return s.substr(0, static_cast<std::size_t>(len_string(s)));
 }
 
+std::string shown_text(std::string_view s) {
+  std::string shown;
+  shown.reserve(s.size());
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      shown += c;
+    } else if (c == '\t') {
+      shown += c;
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\0') {
+      shown += "\\0";
+    } else {
+      static constexpr char digits[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += digits[u >> 4];
+      shown += digits[u & 0xf];
+    }
+  }
+  return shown;
+}
+
 } // namespace bantrisk

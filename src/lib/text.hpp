@@ -25,4 +25,9 @@ std::string concat(std::initializer_list<std::string_view> pieces);
 // `s` without its trailing blanks and tabs (the part that LEN_STRING measures).
 std::string_view trimmed(std::string_view s);
 
+// `s` as it is shown on the console and written in a file: a control character other than the
+// tab (which counts as a blank) is written as an escape, \n, \r, \0 or \xHH, so that a name or
+// a variable's value can never make a line of its own or hide in one.
+std::string shown_text(std::string_view s);
+
 } // namespace bantrisk
