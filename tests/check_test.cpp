@@ -99,7 +99,7 @@ const Equivalent equivalents[] = {
     {"option2_reads_back_integrals", "--integrals bantrisk.ans", 0, ""},
     {"missing_raw_file", "--run 7", 1, "/raw/KRV00007.RAW"},
     {"missing_list_stop", "--run 42", 1, "/nolist/specfile.dat; name it with --spectrum-list"},
-    {"raw_file_not_a_run", "--run 42", 1, "not an HDF5"},
+    {"raw_file_not_a_run", "--run 00042", 1, "not an HDF5"},
     {"spectra_count_mismatch", "--run 42", 1, "unexpected number of spectra"},
     {"spectra_file_bad_entry", "--run 42", 1, "Error reading spectra file"},
     {"unreadable_integrals_file", "--integrals short.ans", 1, "short.ans"},

@@ -264,7 +264,7 @@ std::string counted(const std::vector<std::string> &labels) {
 // The few closing lines after the report.
 void closing_summary(std::ostream &out, const Findings &f, const std::optional<MaskRecord> &mask,
                      const std::vector<std::string> &written) {
-  out << "\n Summary of the check of " << f.source << '\n'
+  out << "\n Summary of the check of " << shown_text(f.source) << '\n'
       << " Dead spectra:   " << f.zero_count.size() << " of " << f.analysed << '\n'
       << " Dead modules:   " << counted(f.dead_modules) << '\n'
       << " Low modules:    " << counted(labels_of(f.low_modules)) << '\n'
@@ -273,7 +273,8 @@ void closing_summary(std::ostream &out, const Findings &f, const std::optional<M
       << " High spectra:   " << f.high_spectra.size() << '\n'
       << " Spectra masked: "
       << (mask ? exact_int(static_cast<std::int64_t>(mask->masked)) : "no mask") << '\n'
-      << " Files written:  " << (written.empty() ? "none" : joined(written, " ")) << '\n';
+      << " Files written:  " << (written.empty() ? "none" : shown_text(joined(written, " ")))
+      << '\n';
 }
 
 // The local date and time of the check, to the minute.
@@ -321,7 +322,7 @@ std::vector<std::string> output_folders(const CheckOptions &o) {
 int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
               std::ostream &err, bool progress) {
   if (const auto busy = claim_check_folders(output_folders(options))) {
-    err << "bantrisk: another check is running in " << *busy << '\n';
+    err << "bantrisk: another check is running in " << shown_text(*busy) << '\n';
     return exit_fatal;
   }
   const bool json_to_stdout = options.summary && *options.summary == "-";
@@ -334,7 +335,8 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
   Console console(no_input, console_out);
   Io io(console, env);
   if (!options.quiet)
-    io.mirror(results_unit, [&report](std::string_view line) { report << line << '\n'; });
+    io.mirror(results_unit,
+              [&report](std::string_view line) { report << shown_text(line) << '\n'; });
 
   auto run = std::make_unique<RunState>();
   run->results_name = name_text(options.results);
@@ -346,9 +348,11 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
   if (!answers.finished()) {
     // The pass ended before its end: the reason is its message, or the last line it showed.
     const std::string message = stop_message.str();
-    if (!message.empty())
-      err << message;
-    else if (!sink.told_last())
+    if (!message.empty()) {
+      std::istringstream lines(message);
+      for (std::string line; std::getline(lines, line);)
+        err << shown_text(line) << '\n';
+    } else if (!sink.told_last())
       err << "bantrisk: "
           << (sink.last_line().empty() ? std::string("the check ended early") : sink.last_line())
           << '\n';
@@ -404,7 +408,7 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
   }
 
   for (const std::string &failure : io.output_failures())
-    err << "bantrisk: " << failure << '\n';
+    err << "bantrisk: " << shown_text(failure) << '\n';
   if (io.output_failed())
     status = exit_fatal;
   out.flush();

@@ -339,7 +339,7 @@ struct CheckCommand {
 };
 
 int usage_error(const std::string &what) {
-  std::cerr << "bantrisk: " << what << "\nRun 'bantrisk --help' for usage.\n";
+  std::cerr << "bantrisk: " << shown_text(what) << "\nRun 'bantrisk --help' for usage.\n";
   return exit_usage;
 }
 
