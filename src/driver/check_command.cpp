@@ -314,6 +314,8 @@ std::vector<std::string> output_folders(const CheckOptions &o) {
   add(o.save_integrals);
   add(o.mask);
   add(o.summary);
+  for (const std::string &picture : o.pictures)
+    add(picture);
   return folders;
 }
 
