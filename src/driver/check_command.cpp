@@ -1,6 +1,7 @@
 #include "driver/check_command.hpp"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -11,6 +12,7 @@
 #include "driver/bantrisk_nget.hpp"
 #include "driver/checks.hpp"
 #include "driver/findings.hpp"
+#include "driver/picture_file.hpp"
 #include "driver/run_state.hpp"
 #include "driver/summary_json.hpp"
 #include "lib/fields.hpp"
@@ -275,6 +277,16 @@ void closing_summary(std::ostream &out, const Findings &f, const std::optional<M
       << '\n';
 }
 
+// The local date and time of the check, to the minute.
+std::string check_date() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char text[32] = "";
+  if (::localtime_r(&now, &local) != nullptr)
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return text;
+}
+
 std::optional<std::string> written_name(const Io &io, int unit, std::string_view name) {
   if (!io.completed(unit))
     return std::nullopt;
@@ -302,6 +314,8 @@ std::vector<std::string> output_folders(const CheckOptions &o) {
   add(o.save_integrals);
   add(o.mask);
   add(o.summary);
+  for (const std::string &picture : o.pictures)
+    add(picture);
   return folders;
 }
 
@@ -371,11 +385,27 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     }
   }
 
+  std::vector<std::string> pictures;
+  if (!options.pictures.empty()) {
+    const picture::Description d = describe_picture(
+        findings, *run,
+        mask ? std::optional(static_cast<std::int32_t>(mask->masked)) : std::nullopt,
+        options.mask_option, check_date());
+    for (const std::string &file : options.pictures) {
+      std::string error;
+      if (write_picture(d, file, error))
+        pictures.push_back(full_name_of(file));
+      else
+        io.note_output_failure(error);
+    }
+  }
+
   if (!options.quiet) {
     std::vector<std::string> written;
     for (const auto *name : {&files.results, &files.integrals, &files.mask, &files.summary})
       if (*name && **name != "-")
         written.push_back(**name);
+    written.insert(written.end(), pictures.begin(), pictures.end());
     closing_summary(report, findings, mask, written);
   }
 

@@ -46,6 +46,7 @@ struct CheckOptions {
   int mask_option = 1; // 1 dead spectra, 2 dead and low/high spectra
   MaskFormat mask_format = MaskFormat::columns;
   std::optional<std::string> summary; // "-" for standard output
+  std::vector<std::string> pictures;  // PNG or SVG files of the picture of the check
   bool quiet = false;
 };
 

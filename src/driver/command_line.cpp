@@ -17,6 +17,7 @@
 #include "lib/io.hpp"
 #include "lib/raw_location.hpp"
 #include "lib/text.hpp"
+#include "picture/picture.hpp"
 
 namespace bantrisk {
 
@@ -124,6 +125,8 @@ void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw
   add(outputs, "--mask", o.mask);
   if (o.summary && *o.summary != "-")
     add(outputs, "--summary", o.summary);
+  for (const std::string &picture : o.pictures)
+    add(outputs, "--picture", picture);
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const auto &[option, name] = outputs[i];
     if (is_device(name))
@@ -152,6 +155,7 @@ struct CheckCommand {
   std::vector<std::string> save_integrals;
   CLI::Option *save_option = nullptr;
   std::optional<std::string> mask, mask_spectra, mask_format, summary;
+  std::vector<std::string> pictures;
   bool quiet = false;
 
   explicit CheckCommand(CLI::App &parent) {
@@ -225,6 +229,10 @@ struct CheckCommand {
         ->check(CLI::IsMember({"columns", "xml", "msk"}).description(""))
         ->group(outputs);
     app->add_option("--summary", summary, "JSON summary; - for standard output")
+        ->type_name("FILE")
+        ->group(outputs);
+    app->add_option("--picture", pictures,
+                    "Draw the modules and spectra in FILE, .png or .svg; repeatable")
         ->type_name("FILE")
         ->group(outputs);
     app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")->group(outputs);
@@ -310,6 +318,11 @@ struct CheckCommand {
     o.summary = summary
                     ? std::optional(summary == "-" ? *summary : checked_name("--summary", *summary))
                     : std::nullopt;
+    for (const std::string &picture : pictures) {
+      o.pictures.push_back(checked_name("--picture", picture));
+      if (!picture::format_of(picture))
+        throw UsageError{"--picture: " + picture + " ends in neither .png nor .svg"};
+    }
     o.quiet = quiet;
 
     // The raw file the run number names, so that no output can replace it.

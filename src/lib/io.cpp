@@ -127,6 +127,10 @@ void ReplacingFile::write_line(std::string_view line) {
   out_ << shown_text(line) << '\n';
 }
 
+void ReplacingFile::write(std::string_view bytes) {
+  out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 bool ReplacingFile::commit() {
   if (done_)
     return true;

@@ -31,6 +31,8 @@ public:
   ReplacingFile &operator=(const ReplacingFile &) = delete;
 
   void write_line(std::string_view line);
+  // Writes bytes as they are (a picture file).
+  void write(std::string_view bytes);
   // Flushes and renames; false (and the earlier file kept) when writing or renaming failed.
   bool commit();
   // Drops what was written: the temporary file is removed, any earlier file stays.

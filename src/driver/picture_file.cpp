@@ -1,0 +1,154 @@
+// The picture of a check, from its findings and the detector map.
+#include "driver/picture_file.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <utility>
+
+#include "driver/checks.hpp"
+#include "driver/findings.hpp"
+#include "driver/run_state.hpp"
+#include "lib/detector_numbering.hpp"
+#include "lib/files.hpp"
+#include "lib/io.hpp"
+#include "lib/text.hpp"
+
+namespace bantrisk {
+
+namespace {
+
+picture::Status status_of(ModuleStatus status) {
+  switch (status) {
+  case ModuleStatus::dead:
+    return picture::Status::dead;
+  case ModuleStatus::low:
+    return picture::Status::low;
+  case ModuleStatus::high:
+    return picture::Status::high;
+  case ModuleStatus::ok:
+    break;
+  }
+  return picture::Status::ok;
+}
+
+} // namespace
+
+picture::Description describe_picture(const Findings &findings, const RunState &run,
+                                      std::optional<std::int32_t> masked, int mask_option,
+                                      const std::string &date) {
+  using picture::Mark;
+  using picture::Status;
+  picture::Description d;
+  d.source = findings.source;
+  d.spectra = findings.spectra;
+  d.date = date;
+  d.modules_per_side = run.modules_per_side;
+  for (const BankSummary &b : findings.banks) {
+    if (b.bank < 1 || b.bank > bank_slots)
+      continue;
+    d.low_limit[static_cast<std::size_t>(b.bank)] = b.low_limit;
+    d.high_limit[static_cast<std::size_t>(b.bank)] = b.high_limit;
+  }
+  d.low_fraction = findings.low_fraction;
+  d.high_fraction = findings.high_fraction;
+
+  // Every module of the instrument has a tile; those with spectra in the map take their status
+  // from the findings, the others stay empty.
+  const int ideal =
+      std::clamp(ideal_number_of_modules(run.modules_per_side), 0, max_module_indexes);
+  d.modules.resize(static_cast<std::size_t>(ideal));
+  for (int i = 1; i <= ideal; ++i) {
+    int bank = 0, side = 0, number = 0;
+    index2module(run.modules_per_side, i, bank, side, number);
+    d.modules[static_cast<std::size_t>(i - 1)].label =
+        std::string(trimmed(module_label(bank, side, number)));
+  }
+  std::vector<const ModuleSummary *> summary(static_cast<std::size_t>(ideal) + 1, nullptr);
+  std::map<std::string, int, std::less<>> index_of;
+  for (const ModuleSummary &m : findings.modules) {
+    if (m.index < 1 || m.index > ideal)
+      continue;
+    summary[static_cast<std::size_t>(m.index)] = &m;
+    index_of[m.label] = m.index;
+    picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
+    pm.label = m.label;
+    pm.status = status_of(m.status);
+  }
+
+  // The spectra found low or high, by spectrum and module index.
+  std::map<std::pair<std::int32_t, int>, Mark> found;
+  for (const auto &[list, mark] :
+       {std::pair{&findings.low_spectra, Mark::low}, std::pair{&findings.high_spectra, Mark::high}})
+    for (const OddSpectrum &odd : *list)
+      if (const auto it = index_of.find(odd.module); it != index_of.end())
+        found[{odd.spectrum, it->second}] = mark;
+
+  // The cells, in map order: every entry the checks count in a module.
+  const int entries = std::clamp(run.map.entries, 0, max_spectra);
+  for (int e = 1; e <= entries; ++e) {
+    const auto ek = static_cast<std::size_t>(e);
+    if (run.map.in_module[ek] == 0)
+      continue;
+    const int idx =
+        module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek], run.map.module[ek]);
+    if (idx < 1 || idx > ideal || summary[static_cast<std::size_t>(idx)] == nullptr)
+      continue;
+    const ModuleSummary &m = *summary[static_cast<std::size_t>(idx)];
+    const std::int32_t s = run.map.spectrum[ek];
+    picture::Cell cell;
+    if (std::binary_search(m.dead_spectra.begin(), m.dead_spectra.end(), s)) {
+      cell.mark = Mark::dead;
+    } else {
+      cell.ratio = m.average ? ratio_of(integral_of(run, s), *m.average) : 1.0f;
+      if (const auto it = found.find({s, idx}); it != found.end())
+        cell.mark = it->second;
+    }
+    d.modules[static_cast<std::size_t>(idx - 1)].cells.push_back(cell);
+  }
+
+  picture::Counts &c = d.counts;
+  const auto count = [](std::size_t n) { return static_cast<std::int32_t>(n); };
+  c.dead_spectra = count(findings.zero_count.size());
+  c.dead_modules = count(findings.dead_modules.size());
+  c.low_modules = count(findings.low_modules.size());
+  c.high_modules = count(findings.high_modules.size());
+  c.low_spectra = count(findings.low_spectra.size());
+  c.high_spectra = count(findings.high_spectra.size());
+  c.masked = masked;
+  c.mask_low_high = mask_option == 2;
+  return d;
+}
+
+bool write_picture(const picture::Description &d, const std::string &file, std::string &error) {
+  const std::string name = full_name_of(file);
+  const auto format = picture::format_of(file);
+  std::string bytes;
+  try {
+    if (!format)
+      throw std::invalid_argument("the name ends in neither .png nor .svg");
+    bytes = picture::render(d, *format);
+  } catch (const std::exception &e) {
+    error = concat({"cannot draw ", name, ": ", e.what()});
+    return false;
+  }
+  int err = 0;
+  auto out = ReplacingFile::create(file, err);
+  if (!out) {
+    error = concat({"cannot create ", name, ": ", std::strerror(err)});
+    return false;
+  }
+  out->write(bytes);
+  if (!out->commit()) {
+    error = concat({"error writing ", name, ": ",
+                    out->in_place() ? "the file is incomplete" : "the earlier version is kept"});
+    return false;
+  }
+  return true;
+}
+
+} // namespace bantrisk

@@ -1,0 +1,85 @@
+#pragma once
+// A picture of the instrument after a check: every module as a tile, every module spectrum as a
+// cell inside it, with a title, a legend and the counts of what the check found. The picture is
+// drawn from a plain description, so it knows nothing of the run-wide tables; one drawing
+// routine serves the PNG and the SVG output.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/capacities.hpp"
+#include "lib/detector_numbering.hpp"
+
+namespace bantrisk::picture {
+
+// A module's status against its bank; `empty` is a module without spectra in the map.
+enum class Status { empty, ok, dead, low, high };
+// A spectrum's status against its module's average.
+enum class Mark { ok, dead, low, high };
+
+struct Cell {
+  float ratio = 1.0f; // the spectrum's counts over its module's average
+  Mark mark = Mark::ok;
+};
+
+struct Module {
+  std::string label; // e.g. "1W3"
+  Status status = Status::empty;
+  std::vector<Cell> cells; // the module's spectra in map order
+};
+
+struct Counts {
+  std::int32_t dead_spectra = 0, dead_modules = 0;
+  std::int32_t low_modules = 0, high_modules = 0;
+  std::int32_t low_spectra = 0, high_spectra = 0;
+  std::optional<std::int32_t> masked; // spectra left out by the check's mask, if one was written
+  bool mask_low_high = false;         // the mask leaves out low and high spectra too
+};
+
+struct Description {
+  std::string source;       // the run file or integrals file checked
+  std::int32_t spectra = 0; // number of spectra of the run
+  std::string date;         // when the check ran, as it should be shown
+  ModulesPerSide modules_per_side = default_modules_per_side;
+  std::vector<Module> modules; // module index i at modules[i - 1]
+  // Spectrum limits of bank slots 1..8 (element 0 unused) and the module fractions.
+  std::array<float, bank_slots + 1> low_limit{}, high_limit{};
+  float low_fraction = 0.0f, high_fraction = 0.0f;
+  Counts counts;
+};
+
+// Geometry in drawing units; the SVG uses them as pixels, the PNG scales them by png_scale.
+inline constexpr double png_scale = 1.5;
+// Width of the status frame around every tile; the cells lie inside it.
+inline constexpr double frame_width = 4.0;
+
+struct Rect {
+  double x = 0, y = 0, w = 0, h = 0;
+  double cx() const { return x + w / 2; }
+  double cy() const { return y + h / 2; }
+};
+
+struct Layout {
+  double width = 0, height = 0;
+  std::vector<Rect> tiles;                    // module index i at tiles[i - 1]
+  std::vector<std::vector<Rect>> cells;       // the cells of each tile, in the module's order
+  std::array<double, bank_slots + 1> row_y{}; // top of each bank slot's row of tiles
+  double tile_height = 0, label_band = 0;     // the labels stand in a band above the tiles
+  Rect title, legend, counts;
+};
+
+// Where every tile and cell goes: bank 8's four modules in the first row, then banks 1 to 7,
+// each row holding its East side and its West side, modules in module-number order.
+Layout layout_of(const Description &d);
+
+enum class Format { png, svg };
+// The format a picture file's name asks for (".png" or ".svg", in either case), if any.
+std::optional<Format> format_of(std::string_view file_name);
+
+// The whole picture as the bytes of a PNG or SVG file.
+std::string render(const Description &d, Format format);
+
+} // namespace bantrisk::picture
