@@ -331,6 +331,16 @@ TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
                                         {"integrals", nullptr},
                                         {"mask", here + "/m.xml"},
                                         {"summary", "-"}}));
+
+  // Written to a file, the summary is the same text, line for line, but for its own name.
+  ASSERT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   check_command("--run 42 --limits 1:0.1:1.8 --mask m.xml --summary s.json "
+                                 "--quiet")),
+            0)
+      << read_file(".errors");
+  auto in_file = in_order;
+  in_file["files"]["summary"] = here + "/s.json";
+  EXPECT_EQ(read_file("s.json"), in_file.dump(2) + "\n");
 }
 
 // The demo run checked with the options equivalent to the demo's answers gives the demo's
