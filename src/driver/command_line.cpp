@@ -158,66 +158,48 @@ struct CheckCommand {
   std::vector<std::string> pictures;
   bool quiet = false;
 
+  // An option with a value, named `type` in the usage and shown in its `group`.
+  template <typename T>
+  void value(const char *name, T &target, const char *help, const char *type,
+             const std::string &group) {
+    app->add_option(name, target, help)->type_name(type)->group(group);
+  }
+
   explicit CheckCommand(CLI::App &parent) {
     app = parent.add_subcommand("check", "The whole check without a question.");
     app->set_help_flag("--help,-h", "This text.");
     const std::string source = "Source (exactly one of --run, --run-file, --integrals)";
-    app->add_option("--run", run, "Option 1 on run N (0 to 99999): the raw file DIR ABC N.EXT")
-        ->type_name("N")
-        ->group(source);
-    app->add_option("--instrument", instrument, "Three-letter instrument name (KRV)")
-        ->type_name("ABC")
-        ->group(source);
-    app->add_option("--raw-dir", raw_dir, "Folder of the raw files (ABC_DATA); / added")
-        ->type_name("DIR")
-        ->group(source);
-    app->add_option("--extension", extension, "Three-character raw file extension (RAW)")
-        ->type_name("EXT")
-        ->group(source);
-    app->add_option("--run-file", run_file, "Option 1 on this run file")
-        ->type_name("PATH")
-        ->group(source);
-    app->add_option("--integrals", integrals, "Option 2 on this integrals file")
-        ->type_name("FILE")
-        ->group(source);
-    app->add_option("--max-spectrum", max_spectrum,
-                    "Highest spectrum analysed, 0 to 10000 (0: all)")
-        ->type_name("N")
-        ->group(source);
+    value("--run", run, "Option 1 on run N (0 to 99999): the raw file DIR ABC N.EXT", "N", source);
+    value("--instrument", instrument, "Three-letter instrument name (KRV)", "ABC", source);
+    value("--raw-dir", raw_dir, "Folder of the raw files (ABC_DATA); / added", "DIR", source);
+    value("--extension", extension, "Three-character raw file extension (RAW)", "EXT", source);
+    value("--run-file", run_file, "Option 1 on this run file", "PATH", source);
+    value("--integrals", integrals, "Option 2 on this integrals file", "FILE", source);
+    value("--max-spectrum", max_spectrum, "Highest spectrum analysed, 0 to 10000 (0: all)", "N",
+          source);
 
     const std::string map = "Detector map";
-    app->add_option("--spectrum-list", spectrum_list,
-                    "Spectrum file list (specfile.dat in the Z_R folder)")
-        ->type_name("FILE")
-        ->group(map);
-    app->add_option("--spectra-file", spectra_file, "Use this spectra file; no list is read")
-        ->type_name("FILE")
-        ->group(map);
+    value("--spectrum-list", spectrum_list, "Spectrum file list (specfile.dat in the Z_R folder)",
+          "FILE", map);
+    value("--spectra-file", spectra_file, "Use this spectra file; no list is read", "FILE", map);
 
     const std::string checks = "Checks";
-    app->add_option("--low-fraction", low_fraction, "Low module fraction (0.3)")
-        ->type_name("X")
-        ->group(checks);
-    app->add_option("--high-fraction", high_fraction, "High module fraction (1.5)")
-        ->type_name("X")
-        ->group(checks);
-    app->add_option("--limits", limits, "Spectrum limits of bank 1 to 8; repeatable")
-        ->type_name("BANK:LOW:HIGH")
-        ->group(checks);
+    value("--low-fraction", low_fraction, "Low module fraction (0.3)", "X", checks);
+    value("--high-fraction", high_fraction, "High module fraction (1.5)", "X", checks);
+    value("--limits", limits, "Spectrum limits of bank 1 to 8; repeatable", "BANK:LOW:HIGH",
+          checks);
     app->add_flag("--counts-per-spectrum", counts_per_spectrum,
                   "Report the module and bank averages")
         ->group(checks);
 
     const std::string outputs = "Outputs";
-    app->add_option("--results", results, "Results file (bantrisk.dat)")
-        ->type_name("FILE")
-        ->group(outputs);
+    value("--results", results, "Results file (bantrisk.dat)", "FILE", outputs);
     save_option = app->add_option("--save-integrals", save_integrals,
                                   "Save the integrals, in FILE (bantrisk.ans)")
                       ->expected(0, 1)
                       ->type_name("[=FILE]")
                       ->group(outputs);
-    app->add_option("--mask", mask, "Write a mask file")->type_name("FILE")->group(outputs);
+    value("--mask", mask, "Write a mask file", "FILE", outputs);
     app->add_option("--mask-spectra", mask_spectra,
                     "Mask dead spectra (the default) or also low and high spectra")
         ->type_name("dead|dead-low-high")
@@ -228,13 +210,9 @@ struct CheckCommand {
         ->type_name("columns|xml|msk")
         ->check(CLI::IsMember({"columns", "xml", "msk"}).description(""))
         ->group(outputs);
-    app->add_option("--summary", summary, "JSON summary; - for standard output")
-        ->type_name("FILE")
-        ->group(outputs);
-    app->add_option("--picture", pictures,
-                    "Draw the modules and spectra in FILE, .png or .svg; repeatable")
-        ->type_name("FILE")
-        ->group(outputs);
+    value("--summary", summary, "JSON summary; - for standard output", "FILE", outputs);
+    value("--picture", pictures, "Draw the modules and spectra in FILE, .png or .svg; repeatable",
+          "FILE", outputs);
     app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")->group(outputs);
   }
 
