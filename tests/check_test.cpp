@@ -185,9 +185,14 @@ const CommandLine command_lines[] = {
     {"check --run 1 --mask bantrisk.dat", 2, "--mask names the same file as --results"},
     {"check --run-file r.nxs --results ./r.nxs", 2, "replace the input file of --run-file"},
     {"check --run 1 --summary ''", 2, "--summary"},
-    {"check --run 1 --picture modules.pdf", 2, "--picture: modules.pdf ends in neither .png nor .svg"},
-    {"check --run 1 --picture m.png --picture ./m.png", 2, "--picture names the same file as --picture"},
+    {"check --run 1 --picture modules.pdf", 2,
+     "--picture: modules.pdf ends in neither .png nor .svg"},
+    {"check --run 1 --picture m.png --picture ./m.png", 2,
+     "--picture names the same file as --picture"},
     {"check --integrals a.svg --picture a.svg", 2, "would replace the input file of --integrals"},
+    {"check --run 1 --summary - --quiet --results /dev/stdout", 2,
+     "--results names standard output"},
+    {"check --run 1 --mask .console", 2, "--mask names standard output"},
     {"check --run 1 stray", 2, "stray"},
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dataaccess/dataaccess.hpp"
@@ -107,6 +108,17 @@ bool is_device(const std::string &name) {
   return !ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
 }
 
+// True when `name` opens the regular file or the pipe that standard output writes to.
+bool is_standard_output(const std::string &name) {
+  struct stat out {};
+  struct stat named {};
+  if (::fstat(STDOUT_FILENO, &out) != 0 ||
+      !(S_ISREG(out.st_mode) || S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode)))
+    return false;
+  return ::stat(name.c_str(), &named) == 0 && named.st_dev == out.st_dev &&
+         named.st_ino == out.st_ino;
+}
+
 // No output may replace an input or another output of the same check. Saving the integrals over
 // the integrals file they were read from is allowed: the file is read whole first.
 void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw_name) {
@@ -127,8 +139,13 @@ void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw
     add(outputs, "--summary", o.summary);
   for (const std::string &picture : o.pictures)
     add(outputs, "--picture", picture);
+  // Standard output holds the console report or the JSON summary: an output file that is the
+  // file or pipe standard output goes to (/dev/stdout) would replace it or be mixed into it.
+  const bool stdout_used = !o.quiet || (o.summary && *o.summary == "-");
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const auto &[option, name] = outputs[i];
+    if (stdout_used && is_standard_output(name))
+      throw UsageError{option + " names standard output: " + name};
     if (is_device(name))
       continue;
     for (std::size_t j = 0; j < i; ++j)
