@@ -228,6 +228,14 @@ TEST(CheckCommandLine, VersionIsTheProjects) {
   ScratchDir scratch;
   EXPECT_EQ(run_in(scratch, "", shell_quoted(BANTRISK_BINARY) + " --version"), 0);
   EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n");
+  // Neither the version nor the usage that cannot be written passes for shown.
+  for (const char *option : {" --version", " --help"}) {
+    EXPECT_EQ(
+        run_in(scratch, "",
+               "sh -c " + shell_quoted(shell_quoted(BANTRISK_BINARY) + option + " >/dev/full")),
+        1);
+    EXPECT_EQ(read_file(".errors"), "bantrisk: error writing standard output\n") << option;
+  }
 }
 
 // A check holds the folders it writes in, as the dialogue holds its folder: a second check

@@ -338,6 +338,16 @@ int usage_error(const std::string &what) {
   return exit_usage;
 }
 
+// The usage or the version on standard output: 0, or 1 with the reason on standard error when
+// it could not be written (a full disk, a closed pipe).
+int shown_on_stdout(const std::string &text) {
+  std::cout << text;
+  if (std::cout.flush())
+    return 0;
+  std::cerr << "bantrisk: error writing standard output\n";
+  return exit_fatal;
+}
+
 } // namespace
 
 int bantrisk_main(int argc, char **argv) {
@@ -366,11 +376,9 @@ int bantrisk_main(int argc, char **argv) {
     const CheckOptions options = check.options(process_env);
     return run_check(options, process_env, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
   } catch (const CLI::CallForHelp &) {
-    std::cout << usage_text << check.app->help("bantrisk");
-    return std::cout.flush() ? 0 : 1;
+    return shown_on_stdout(std::string(usage_text) + check.app->help("bantrisk"));
   } catch (const CLI::CallForVersion &) {
-    std::cout << "bantrisk " << program_version << '\n';
-    return std::cout.flush() ? 0 : 1;
+    return shown_on_stdout("bantrisk " + std::string(program_version) + "\n");
   } catch (const CLI::ParseError &e) {
     return usage_error(e.what());
   } catch (const UsageError &e) {
