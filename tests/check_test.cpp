@@ -185,9 +185,14 @@ const CommandLine command_lines[] = {
     {"check --run 1 --mask bantrisk.dat", 2, "--mask names the same file as --results"},
     {"check --run-file r.nxs --results ./r.nxs", 2, "replace the input file of --run-file"},
     {"check --run 1 --summary ''", 2, "--summary"},
-    {"check --run 1 --picture modules.pdf", 2, "--picture: modules.pdf ends in neither .png nor .svg"},
-    {"check --run 1 --picture m.png --picture ./m.png", 2, "--picture names the same file as --picture"},
+    {"check --run 1 --picture modules.pdf", 2,
+     "--picture: modules.pdf ends in neither .png nor .svg"},
+    {"check --run 1 --picture m.png --picture ./m.png", 2,
+     "--picture names the same file as --picture"},
     {"check --integrals a.svg --picture a.svg", 2, "would replace the input file of --integrals"},
+    {"check --run 1 --summary - --quiet --results /dev/stdout", 2,
+     "--results names standard output"},
+    {"check --run 1 --mask .console", 2, "--mask names standard output"},
     {"check --run 1 stray", 2, "stray"},
 };
 
@@ -223,6 +228,14 @@ TEST(CheckCommandLine, VersionIsTheProjects) {
   ScratchDir scratch;
   EXPECT_EQ(run_in(scratch, "", shell_quoted(BANTRISK_BINARY) + " --version"), 0);
   EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n");
+  // Neither the version nor the usage that cannot be written passes for shown.
+  for (const char *option : {" --version", " --help"}) {
+    EXPECT_EQ(
+        run_in(scratch, "",
+               "sh -c " + shell_quoted(shell_quoted(BANTRISK_BINARY) + option + " >/dev/full")),
+        1);
+    EXPECT_EQ(read_file(".errors"), "bantrisk: error writing standard output\n") << option;
+  }
 }
 
 // A check holds the folders it writes in, as the dialogue holds its folder: a second check
@@ -331,6 +344,16 @@ TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
                                         {"integrals", nullptr},
                                         {"mask", here + "/m.xml"},
                                         {"summary", "-"}}));
+
+  // Written to a file, the summary is the same text, line for line, but for its own name.
+  ASSERT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   check_command("--run 42 --limits 1:0.1:1.8 --mask m.xml --summary s.json "
+                                 "--quiet")),
+            0)
+      << read_file(".errors");
+  auto in_file = in_order;
+  in_file["files"]["summary"] = here + "/s.json";
+  EXPECT_EQ(read_file("s.json"), in_file.dump(2) + "\n");
 }
 
 // The demo run checked with the options equivalent to the demo's answers gives the demo's

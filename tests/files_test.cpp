@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <unistd.h>
 
 #include "driver_harness.hpp"
 #include "lib/files.hpp"
@@ -181,6 +183,18 @@ TEST(OpenNewFile, LinksDevicesAndPermissions) {
   // A device is written to, never replaced.
   EXPECT_TRUE(write_one_line("/dev/null", " discarded"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // So is a pipe named through /proc/self/fd, whose link names no file ("pipe:[...]"), as
+  // /dev/stdout names standard output when that is a pipe.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const std::string pipe_name = "/proc/self/fd/" + std::to_string(ends[1]);
+  EXPECT_TRUE(write_one_line(pipe_name.c_str(), " through the pipe"));
+  ::close(ends[1]);
+  char got[64] = {};
+  EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(ends[0], got, sizeof got))),
+            " through the pipe\n");
+  ::close(ends[0]);
 }
 
 TEST(OpenNewFile, AFileThatCannotBeCompletedIsReported) {

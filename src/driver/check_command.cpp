@@ -379,7 +379,11 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     } else {
       files.summary = full_name_of(*options.summary);
       create_output(io, *options.summary, summary_unit);
-      io.write_line(summary_unit, summary_json(findings, mask, files));
+      // Line by line: a file line is shown with its control characters escaped, and the
+      // JSON's only control characters are the ends of its lines.
+      std::istringstream json(summary_json(findings, mask, files));
+      for (std::string line; std::getline(json, line);)
+        io.write_line(summary_unit, line);
       if (!io.close(summary_unit))
         files.summary.reset();
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dataaccess/dataaccess.hpp"
@@ -107,6 +108,17 @@ bool is_device(const std::string &name) {
   return !ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
 }
 
+// True when `name` opens the regular file or the pipe that standard output writes to.
+bool is_standard_output(const std::string &name) {
+  struct stat out {};
+  struct stat named {};
+  if (::fstat(STDOUT_FILENO, &out) != 0 ||
+      !(S_ISREG(out.st_mode) || S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode)))
+    return false;
+  return ::stat(name.c_str(), &named) == 0 && named.st_dev == out.st_dev &&
+         named.st_ino == out.st_ino;
+}
+
 // No output may replace an input or another output of the same check. Saving the integrals over
 // the integrals file they were read from is allowed: the file is read whole first.
 void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw_name) {
@@ -127,8 +139,13 @@ void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw
     add(outputs, "--summary", o.summary);
   for (const std::string &picture : o.pictures)
     add(outputs, "--picture", picture);
+  // Standard output holds the console report or the JSON summary: an output file that is the
+  // file or pipe standard output goes to (/dev/stdout) would replace it or be mixed into it.
+  const bool stdout_used = !o.quiet || (o.summary && *o.summary == "-");
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const auto &[option, name] = outputs[i];
+    if (stdout_used && is_standard_output(name))
+      throw UsageError{option + " names standard output: " + name};
     if (is_device(name))
       continue;
     for (std::size_t j = 0; j < i; ++j)
@@ -158,66 +175,48 @@ struct CheckCommand {
   std::vector<std::string> pictures;
   bool quiet = false;
 
+  // An option with a value, named `type` in the usage and shown in its `group`.
+  template <typename T>
+  void value(const char *name, T &target, const char *help, const char *type,
+             const std::string &group) {
+    app->add_option(name, target, help)->type_name(type)->group(group);
+  }
+
   explicit CheckCommand(CLI::App &parent) {
     app = parent.add_subcommand("check", "The whole check without a question.");
     app->set_help_flag("--help,-h", "This text.");
     const std::string source = "Source (exactly one of --run, --run-file, --integrals)";
-    app->add_option("--run", run, "Option 1 on run N (0 to 99999): the raw file DIR ABC N.EXT")
-        ->type_name("N")
-        ->group(source);
-    app->add_option("--instrument", instrument, "Three-letter instrument name (KRV)")
-        ->type_name("ABC")
-        ->group(source);
-    app->add_option("--raw-dir", raw_dir, "Folder of the raw files (ABC_DATA); / added")
-        ->type_name("DIR")
-        ->group(source);
-    app->add_option("--extension", extension, "Three-character raw file extension (RAW)")
-        ->type_name("EXT")
-        ->group(source);
-    app->add_option("--run-file", run_file, "Option 1 on this run file")
-        ->type_name("PATH")
-        ->group(source);
-    app->add_option("--integrals", integrals, "Option 2 on this integrals file")
-        ->type_name("FILE")
-        ->group(source);
-    app->add_option("--max-spectrum", max_spectrum,
-                    "Highest spectrum analysed, 0 to 10000 (0: all)")
-        ->type_name("N")
-        ->group(source);
+    value("--run", run, "Option 1 on run N (0 to 99999): the raw file DIR ABC N.EXT", "N", source);
+    value("--instrument", instrument, "Three-letter instrument name (KRV)", "ABC", source);
+    value("--raw-dir", raw_dir, "Folder of the raw files (ABC_DATA); / added", "DIR", source);
+    value("--extension", extension, "Three-character raw file extension (RAW)", "EXT", source);
+    value("--run-file", run_file, "Option 1 on this run file", "PATH", source);
+    value("--integrals", integrals, "Option 2 on this integrals file", "FILE", source);
+    value("--max-spectrum", max_spectrum, "Highest spectrum analysed, 0 to 10000 (0: all)", "N",
+          source);
 
     const std::string map = "Detector map";
-    app->add_option("--spectrum-list", spectrum_list,
-                    "Spectrum file list (specfile.dat in the Z_R folder)")
-        ->type_name("FILE")
-        ->group(map);
-    app->add_option("--spectra-file", spectra_file, "Use this spectra file; no list is read")
-        ->type_name("FILE")
-        ->group(map);
+    value("--spectrum-list", spectrum_list, "Spectrum file list (specfile.dat in the Z_R folder)",
+          "FILE", map);
+    value("--spectra-file", spectra_file, "Use this spectra file; no list is read", "FILE", map);
 
     const std::string checks = "Checks";
-    app->add_option("--low-fraction", low_fraction, "Low module fraction (0.3)")
-        ->type_name("X")
-        ->group(checks);
-    app->add_option("--high-fraction", high_fraction, "High module fraction (1.5)")
-        ->type_name("X")
-        ->group(checks);
-    app->add_option("--limits", limits, "Spectrum limits of bank 1 to 8; repeatable")
-        ->type_name("BANK:LOW:HIGH")
-        ->group(checks);
+    value("--low-fraction", low_fraction, "Low module fraction (0.3)", "X", checks);
+    value("--high-fraction", high_fraction, "High module fraction (1.5)", "X", checks);
+    value("--limits", limits, "Spectrum limits of bank 1 to 8; repeatable", "BANK:LOW:HIGH",
+          checks);
     app->add_flag("--counts-per-spectrum", counts_per_spectrum,
                   "Report the module and bank averages")
         ->group(checks);
 
     const std::string outputs = "Outputs";
-    app->add_option("--results", results, "Results file (bantrisk.dat)")
-        ->type_name("FILE")
-        ->group(outputs);
+    value("--results", results, "Results file (bantrisk.dat)", "FILE", outputs);
     save_option = app->add_option("--save-integrals", save_integrals,
                                   "Save the integrals, in FILE (bantrisk.ans)")
                       ->expected(0, 1)
                       ->type_name("[=FILE]")
                       ->group(outputs);
-    app->add_option("--mask", mask, "Write a mask file")->type_name("FILE")->group(outputs);
+    value("--mask", mask, "Write a mask file", "FILE", outputs);
     app->add_option("--mask-spectra", mask_spectra,
                     "Mask dead spectra (the default) or also low and high spectra")
         ->type_name("dead|dead-low-high")
@@ -228,13 +227,9 @@ struct CheckCommand {
         ->type_name("columns|xml|msk")
         ->check(CLI::IsMember({"columns", "xml", "msk"}).description(""))
         ->group(outputs);
-    app->add_option("--summary", summary, "JSON summary; - for standard output")
-        ->type_name("FILE")
-        ->group(outputs);
-    app->add_option("--picture", pictures,
-                    "Draw the modules and spectra in FILE, .png or .svg; repeatable")
-        ->type_name("FILE")
-        ->group(outputs);
+    value("--summary", summary, "JSON summary; - for standard output", "FILE", outputs);
+    value("--picture", pictures, "Draw the modules and spectra in FILE, .png or .svg; repeatable",
+          "FILE", outputs);
     app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")->group(outputs);
   }
 
@@ -343,6 +338,16 @@ int usage_error(const std::string &what) {
   return exit_usage;
 }
 
+// The usage or the version on standard output: 0, or 1 with the reason on standard error when
+// it could not be written (a full disk, a closed pipe).
+int shown_on_stdout(const std::string &text) {
+  std::cout << text;
+  if (std::cout.flush())
+    return 0;
+  std::cerr << "bantrisk: error writing standard output\n";
+  return exit_fatal;
+}
+
 } // namespace
 
 int bantrisk_main(int argc, char **argv) {
@@ -371,11 +376,9 @@ int bantrisk_main(int argc, char **argv) {
     const CheckOptions options = check.options(process_env);
     return run_check(options, process_env, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
   } catch (const CLI::CallForHelp &) {
-    std::cout << usage_text << check.app->help("bantrisk");
-    return std::cout.flush() ? 0 : 1;
+    return shown_on_stdout(std::string(usage_text) + check.app->help("bantrisk"));
   } catch (const CLI::CallForVersion &) {
-    std::cout << "bantrisk " << program_version << '\n';
-    return std::cout.flush() ? 0 : 1;
+    return shown_on_stdout("bantrisk " + std::string(program_version) + "\n");
   } catch (const CLI::ParseError &e) {
     return usage_error(e.what());
   } catch (const UsageError &e) {

@@ -52,8 +52,17 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string &path, in
     error = ENOENT;
     return nullptr;
   }
-  const fs::path target = followed(fs::path(path));
-  const auto status = fs::status(target, ec);
+  fs::path target = followed(fs::path(path));
+  auto status = fs::status(target, ec);
+  if (!fs::exists(status)) {
+    // A link of /proc/self/fd (as /dev/stdout is one) names no file when it stands for a pipe
+    // ("pipe:[...]"): the name itself opens the pipe, which is written in place.
+    const auto opened = fs::status(path, ec);
+    if (fs::exists(opened) && !fs::is_regular_file(opened)) {
+      target = path;
+      status = opened;
+    }
+  }
   if (fs::is_directory(status)) {
     error = EISDIR;
     return nullptr;

@@ -117,6 +117,16 @@ std::string number(double v, int decimals) {
   return buf;
 }
 
+// A fraction or limit in the legend: two decimals, or three digits and an exponent for a value
+// whose decimals would run across the legend (a fraction of 1E30 given on the command line).
+std::string legend_number(double v) {
+  if (std::fabs(v) < 1e6)
+    return number(v, 2);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g", v);
+  return buf;
+}
+
 std::string hex(const Rgb &c) {
   char buf[8];
   auto byte = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
@@ -336,7 +346,7 @@ void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
     }
     cairo_stroke(cr);
     tx.show(bar_x + bar_w + 10, y + 4,
-            number(d.low_limit[b], 2) + " to " + number(d.high_limit[b], 2), 13);
+            legend_number(d.low_limit[b]) + " to " + legend_number(d.high_limit[b]), 13);
   }
 
   // What the frames and cells mean.
@@ -348,8 +358,10 @@ void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
     std::string text;
   } frames[] = {
       {Status::ok, "module within its bank's fractions"},
-      {Status::low, "module low: below " + number(d.low_fraction, 2) + " of its bank's average"},
-      {Status::high, "module high: above " + number(d.high_fraction, 2) + " of its bank's average"},
+      {Status::low,
+       "module low: below " + legend_number(d.low_fraction) + " of its bank's average"},
+      {Status::high,
+       "module high: above " + legend_number(d.high_fraction) + " of its bank's average"},
       {Status::dead, "module dead: no counts at all"},
       {Status::empty, "module without spectra in the map"},
   };
