@@ -34,13 +34,21 @@ std::string_view mask_format_name(MaskFormat format) {
   return "columns";
 }
 
+std::optional<MaskFormat> mask_format_named(std::string_view name) {
+  for (const MaskFormat f : {MaskFormat::columns, MaskFormat::xml, MaskFormat::msk})
+    if (mask_format_name(f) == name)
+      return f;
+  return std::nullopt;
+}
+
+std::string raw_directory_of(const CheckOptions &o, const EnvLookup &env) {
+  return o.raw_dir ? *o.raw_dir : env(raw_directory_variable(o.instrument)).value_or(std::string());
+}
+
 MaskFormat mask_format_of(std::string_view file) {
-  const auto ends_with = [&](std::string_view tail) {
-    return file.size() >= tail.size() && file.substr(file.size() - tail.size()) == tail;
-  };
-  if (ends_with(".xml"))
+  if (file.ends_with(".xml"))
     return MaskFormat::xml;
-  if (ends_with(".msk"))
+  if (file.ends_with(".msk"))
     return MaskFormat::msk;
   return MaskFormat::columns;
 }
@@ -142,19 +150,14 @@ public:
     if (o_.run_file)
       return *o_.run_file;
     run.instrument = o_.instrument;
-    std::string directory;
-    if (o_.raw_dir) {
-      directory = *o_.raw_dir;
-    } else {
-      const std::string variable = o_.instrument + "_DATA";
-      directory = env_(variable).value_or(std::string());
-      if (directory.size() > static_cast<std::size_t>(max_raw_directory_length))
-        throw Unanswerable{
-            concat({"the ", variable, " directory of ",
-                    exact_int(static_cast<std::int64_t>(directory.size())),
-                    " characters is too long: at most ", exact_int(max_raw_directory_length),
-                    " fit in the raw file name; name the directory with --raw-dir"})};
-    }
+    // --raw-dir was measured with the options; the variable is measured here.
+    const std::string directory = raw_directory_of(o_, env_);
+    if (directory.size() > static_cast<std::size_t>(max_raw_directory_length))
+      throw Unanswerable{
+          concat({"the ", raw_directory_variable(o_.instrument), " directory of ",
+                  exact_int(static_cast<std::int64_t>(directory.size())),
+                  " characters is too long: at most ", exact_int(max_raw_directory_length),
+                  " fit in the raw file name; name the directory with --raw-dir"})};
     run.raw_directory = fixed_text(directory, name_length);
     run.raw_directory_length = static_cast<int>(directory.size());
     run.extension = o_.extension;
@@ -239,13 +242,6 @@ private:
   EnvLookup env_;
   bool finished_ = false;
 };
-
-std::string joined(const std::vector<std::string> &items, std::string_view separator) {
-  std::string text;
-  for (const std::string &item : items)
-    text += (text.empty() ? "" : std::string(separator)) + item;
-  return text;
-}
 
 template <typename Odd> std::vector<std::string> labels_of(const std::vector<Odd> &odd) {
   std::vector<std::string> labels;

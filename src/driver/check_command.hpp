@@ -50,8 +50,14 @@ struct CheckOptions {
   bool quiet = false;
 };
 
-// The JSON summary's name for a mask form, and the form a mask file's name implies.
+// The raw-data directory of a check on a run number: --raw-dir, or else the instrument's
+// variable as the dialogue takes it (nothing added).
+std::string raw_directory_of(const CheckOptions &o, const EnvLookup &env);
+
+// The name of a mask form (as --mask-format and the JSON summary give it), the form of a name,
+// and the form a mask file's name implies.
 std::string_view mask_format_name(MaskFormat format);
+std::optional<MaskFormat> mask_format_named(std::string_view name);
 MaskFormat mask_format_of(std::string_view file);
 
 // Runs the check in the current folder. The report lines and the closing summary go to `out`

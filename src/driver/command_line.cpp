@@ -305,10 +305,9 @@ struct CheckCommand {
     o.mask = checked_name("--mask", mask);
     if (mask) {
       o.mask_option = mask_spectra.value_or("dead") == "dead-low-high" ? 2 : 1;
-      o.mask_format = !mask_format            ? mask_format_of(*mask)
-                      : *mask_format == "xml" ? MaskFormat::xml
-                      : *mask_format == "msk" ? MaskFormat::msk
-                                              : MaskFormat::columns;
+      // CLI11 has already refused a form that is not one of the three.
+      o.mask_format = mask_format ? mask_format_named(*mask_format).value_or(MaskFormat::columns)
+                                  : mask_format_of(*mask);
     }
     o.summary = summary
                     ? std::optional(summary == "-" ? *summary : checked_name("--summary", *summary))
@@ -323,7 +322,7 @@ struct CheckCommand {
     // The raw file the run number names, so that no output can replace it.
     std::optional<std::string> raw_name;
     if (o.run) {
-      const std::string dir = o.raw_dir.value_or(env(o.instrument + "_DATA").value_or(""));
+      const std::string dir = raw_directory_of(o, env);
       if (dir.size() <= static_cast<std::size_t>(max_raw_directory_length))
         raw_name = std::string(trimmed(compose_raw_name(dir, static_cast<int>(dir.size()),
                                                         o.instrument, *o.run, o.extension)));

@@ -54,13 +54,10 @@ void write_columns(Io &io, const RunState &run, int option) {
 }
 
 void write_xml(Io &io, const std::vector<std::string> &ranges) {
-  std::string ids;
-  for (const std::string &r : ranges)
-    ids += (ids.empty() ? "" : ",") + r;
   io.write_line(mask_unit, R"(<?xml version="1.0"?>)");
   io.write_line(mask_unit, "<detector-masking>");
   io.write_line(mask_unit, "  <group>");
-  io.write_line(mask_unit, "    <ids>" + ids + "</ids>");
+  io.write_line(mask_unit, "    <ids>" + joined(ranges, ",") + "</ids>");
   io.write_line(mask_unit, "  </group>");
   io.write_line(mask_unit, "</detector-masking>");
 }

@@ -122,9 +122,7 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
 
 bool create_output(Io &io, std::string_view file, int unit) {
   if (io.is_input(file)) {
-    refuse_input_as_output(io.console(), full_name_of(file));
-    io.note_output_failure(
-        concat({full_name_of(file), " is an input file of this check: not replaced"}));
+    io.refuse_output(full_name_of(file));
     return false;
   }
   int ierr = 0;

@@ -187,8 +187,7 @@ bool Io::close(int unit) {
   if (is_input(file->path())) {
     // Named like an input of this check through a link made meanwhile: never replaced.
     file->discard();
-    failures_.push_back(concat({file->path(), " is an input file of this check: not replaced"}));
-    refuse_input_as_output(console_, file->path());
+    refuse_output(file->path());
     return false;
   }
   if (file->commit()) {
@@ -216,9 +215,19 @@ bool Io::is_input(std::string_view name) const {
   return std::find(inputs_.begin(), inputs_.end(), id) != inputs_.end();
 }
 
+namespace {
+std::string input_refusal(std::string_view name) {
+  return concat({trimmed(name), " is an input file of this check: not replaced"});
+}
+} // namespace
+
 void refuse_input_as_output(Console &con, std::string_view name) {
-  con.write_line(free_format(
-      {"** ERROR: ", trimmed(name), " is an input file of this check: not replaced **"}));
+  con.write_line(free_format({"** ERROR: ", input_refusal(name), " **"}));
+}
+
+void Io::refuse_output(std::string_view name) {
+  refuse_input_as_output(console_, name);
+  failures_.push_back(input_refusal(name));
 }
 
 void Io::close_all() {

@@ -87,6 +87,9 @@ public:
   void guard_input(const std::string &name);
   // True when `name` opens one of those inputs (device and inode, links followed).
   bool is_input(std::string_view name) const;
+  // An output whose full name `name` opens an input: refused on the console and noted as an
+  // output that could not be written.
+  void refuse_output(std::string_view name);
   // Notes an output file that could not be created (open_new_file's error report), with one
   // line saying what went wrong.
   void note_output_failure(std::string what) { failures_.push_back(std::move(what)); }

@@ -35,9 +35,13 @@ void get_instname3(Console &con, std::string &name, int &idef) {
   get_stringd(con, name, "3 letter instrument name", nchar, offer);
 }
 
+std::string raw_directory_variable(std::string_view instrument) {
+  return fixed_text(instrument, 3) + "_DATA";
+}
+
 void getrawdir(Io &io, std::string_view instrument, std::string &directory, int &length) {
   Console &con = io.console();
-  const std::string variable = fixed_text(instrument, 3) + "_DATA";
+  const std::string variable = raw_directory_variable(instrument);
   // The variable's value is kept whole for the default line; the directory holds its first 80
   // characters.
   const std::string value = io.getenv(variable).value_or(std::string());

@@ -16,6 +16,9 @@ inline constexpr int max_raw_directory_length = 68;
 // Run numbers are written as five digits.
 inline constexpr std::int32_t max_run_number = 99999;
 
+// The environment variable naming an instrument's raw-data directory: "KRV_DATA" for "KRV".
+std::string raw_directory_variable(std::string_view instrument);
+
 // Asks the 3-letter instrument name into `name` (3 characters). idef 0: no default; 1: the
 // current name is offered; 3: "KRV" is offered. Any other idef is reported, set to 0 in the
 // caller's variable, and no default is offered.

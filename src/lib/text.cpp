@@ -26,6 +26,16 @@ std::string concat(std::initializer_list<std::string_view> pieces) {
   return out;
 }
 
+std::string joined(const std::vector<std::string> &items, std::string_view separator) {
+  std::string text;
+  for (const std::string &item : items) {
+    if (!text.empty())
+      text += separator;
+    text += item;
+  }
+  return text;
+}
+
 std::string_view trimmed(std::string_view s) {
   return s.substr(0, static_cast<std::size_t>(len_string(s)));
 }

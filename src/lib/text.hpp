@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bantrisk {
 
@@ -21,6 +22,8 @@ std::string name_text(std::string_view s);
 
 // The pieces joined into one text.
 std::string concat(std::initializer_list<std::string_view> pieces);
+// The items joined into one text, `separator` between each two.
+std::string joined(const std::vector<std::string> &items, std::string_view separator);
 
 // `s` without its trailing blanks and tabs (the part that LEN_STRING measures).
 std::string_view trimmed(std::string_view s);
