@@ -1,18 +1,23 @@
 // `bantrisk check` run as a script would run it: against the dialogue's end-to-end cases (the
-// files it writes must be the dialogue's, byte for byte), a table of good and bad command lines,
-// the JSON summary of a known run, and the xml and msk masks read back.
+// files it writes must be the dialogue's, byte for byte, and its summary valid against the
+// schema), a table of good and bad command lines, the JSON summary of a known run, the xml and
+// msk masks read back, and the program installed as a user installs it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "driver/options.hpp"
 #include "driver/version.hpp"
 #include "lib/fields.hpp"
+#include "lib/text.hpp"
 #include "program_runner.hpp"
 
 namespace fs = std::filesystem;
@@ -22,6 +27,19 @@ namespace {
 
 std::string check_command(const std::string &args) {
   return shell_quoted(BANTRISK_BINARY) + " check " + args;
+}
+
+// What is wrong with a JSON summary against docs/summary.schema.json: a line per fault, or
+// nothing.
+std::string schema_faults(const fs::path &summary) {
+  const fs::path source = tests_root.parent_path();
+  const std::string command =
+      "/usr/bin/python3 " + shell_quoted((tests_root / "validate_summary.py").string()) + " " +
+      shell_quoted((source / "docs" / "summary.schema.json").string()) + " " +
+      shell_quoted(fs::absolute(summary).string()) + " > .schema 2>&1";
+  const int status = std::system(command.c_str());
+  const std::string faults = read_file(".schema");
+  return status == 0 ? faults : "validator failed: " + faults;
 }
 
 int lines_in(const std::string &text) {
@@ -114,9 +132,16 @@ TEST_P(CheckEquivalence, WritesTheDialoguesFiles) {
   ScratchDir scratch;
   if (fs::is_directory(dir / "input"))
     fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
-  EXPECT_EQ(run_in(scratch, case_env(dir, scratch.str()), check_command(c.args)), c.status)
+  EXPECT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   check_command(std::string(c.args) + " --summary summary.json")),
+            c.status)
       << read_file(".errors");
   expect_files_as(dir / "expected" / "files", scratch);
+  // The summary is written only when the check went through to its end.
+  EXPECT_EQ(fs::exists("summary.json"), c.status == 0);
+  if (c.status == 0) {
+    EXPECT_EQ(schema_faults("summary.json"), "");
+  }
 
   const std::string errors = read_file(".errors");
   const std::string console = read_file(".console");
@@ -152,11 +177,26 @@ struct CommandLine {
 };
 
 const CommandLine command_lines[] = {
-    {"--help", 0, "--mask-format columns|xml|msk"},
+    {"--help", 0, "--mask-format FORM"},
     {"-h", 0, "bantrisk check [OPTIONS]"},
     {"check --help", 0, "--counts-per-spectrum"},
-    {"--bogus", 2, "--bogus"},
-    {"frobnicate", 2, "frobnicate"},
+    {"check --run 1 -h --bogus", 0, "\nExit status:\n  0  the check completed"},
+    {"--bogus", 2, "bantrisk: unknown option --bogus\n"},
+    {"frobnicate", 2, "bantrisk: unknown command frobnicate; the command is check\n"},
+    {"chekc", 2, "bantrisk: unknown command chekc; did you mean check?\n"},
+    {"-q", 2, "bantrisk: --quiet is an option of check: bantrisk check --quiet ...\n"},
+    {"check --rnu 1241", 2, "bantrisk: unknown option --rnu; did you mean --run?\n"},
+    {"check --run 1 1241", 2, "bantrisk: unexpected argument 1241\n"},
+    {"check -q --run 1 --quiet", 2, "bantrisk: --quiet is given twice; give it once\n"},
+    {"check --run 1 --counts-per-spectrum --counts-per-spectrum=0", 2,
+     "bantrisk: --counts-per-spectrum takes no value: --counts-per-spectrum=0\n"},
+    {"check --run 1 --mask --results", 2,
+     "bantrisk: --mask needs a value (--mask FILE), but "
+     "--results is an option; for a value of that name "
+     "write --mask=--results\n"},
+    {"check --run 1 --extension \"$(printf 'R\\nW')\"", 2,
+     "bantrisk: --extension: R\\nW holds a control character; it must be exactly three "
+     "characters, neither blanks nor /\n"},
     {"check", 2, "one of --run, --run-file or --integrals"},
     {"check --run 1 --integrals a.ans", 2, "only one of"},
     {"check --run -1", 2, "--run"},
@@ -175,7 +215,7 @@ const CommandLine command_lines[] = {
     {"check --run 1 --max-spectrum 10001", 2, "--max-spectrum"},
     {"check --run 1 --spectrum-list a --spectra-file b", 2, "exclude each other"},
     {"check --run 1 --low-fraction 1E39", 2, "single precision"},
-    {"check --run 1 --high-fraction nan", 2, "single precision"},
+    {"check --run 1 --high-fraction nan", 2, "nan is not a finite real number"},
     {"check --run 1 --limits 9:0.1:2", 2, "--limits bank: 9 is not a whole number 1 to 8"},
     {"check --run 1 --limits 1:0.1", 2, "BANK:LOW:HIGH"},
     {"check --run 1 --limits 1:0.1:x", 2, "x is not a real"},
@@ -211,8 +251,8 @@ TEST_P(CheckCommandLine, StatusOutputAndNoFileTouched) {
   } else {
     EXPECT_EQ(out, "");
     EXPECT_EQ(lines_in(errors), 2) << errors;
-    EXPECT_EQ(errors.substr(0, errors.find('\n')).find(c.shows) == std::string::npos, false)
-        << errors;
+    // The first line, with its line end: the message is one line, and ends where it should.
+    EXPECT_NE(errors.substr(0, errors.find('\n') + 1).find(c.shows), std::string::npos) << errors;
     EXPECT_NE(errors.find("\nRun 'bantrisk --help' for usage.\n"), std::string::npos) << errors;
   }
   std::vector<std::string> left;
@@ -226,8 +266,11 @@ INSTANTIATE_TEST_SUITE_P(Table, CheckCommandLine, ::testing::ValuesIn(command_li
 
 TEST(CheckCommandLine, VersionIsTheProjects) {
   ScratchDir scratch;
-  EXPECT_EQ(run_in(scratch, "", shell_quoted(BANTRISK_BINARY) + " --version"), 0);
-  EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n");
+  for (const char *option : {" --version", " -V", " check --version", " check --run 1 -V"}) {
+    EXPECT_EQ(run_in(scratch, "", shell_quoted(BANTRISK_BINARY) + option), 0) << option;
+    EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n")
+        << option;
+  }
   // Neither the version nor the usage that cannot be written passes for shown.
   for (const char *option : {" --version", " --help"}) {
     EXPECT_EQ(
@@ -235,6 +278,128 @@ TEST(CheckCommandLine, VersionIsTheProjects) {
                "sh -c " + shell_quoted(shell_quoted(BANTRISK_BINARY) + option + " >/dev/full")),
         1);
     EXPECT_EQ(read_file(".errors"), "bantrisk: error writing standard output\n") << option;
+  }
+}
+
+std::vector<std::string> words(std::initializer_list<const char *> list) {
+  return {list.begin(), list.end()};
+}
+
+// The command line read in-process: the message of every refusal, exactly, and the value every
+// accepted form gives.
+TEST(CheckOptionsParse, RefusalsSayWhatIsWrongInOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    const char *message;
+  } cases[] = {
+      {words({"check", "--run", "1", "--mask-s", "dead", "--mask", "m"}),
+       "unknown option --mask-s; did you mean --mask-spectra?"},
+      {words({"check", "--run", "1", "---run"}), "unknown option ---run; did you mean --run?"},
+      {words({"check", "--Quiet", "--run", "1"}), "unknown option --Quiet; did you mean --quiet?"},
+      {words({"check", "--run", "1", "--frobnicate"}), "unknown option --frobnicate"},
+      {words({"--rnu", "5"}), "unknown option --rnu; did you mean check --run?"},
+      {words({"check", "--run", "1", "--"}), "unexpected argument --: check takes only options"},
+      {words({"check", "--run", "1", ""}), "unexpected argument ''"},
+      {words({"check", "--run", "1", "-q", "5"}), "unexpected argument 5 (--quiet takes no value)"},
+      {words({"check", "--run", "1", "--mask"}), "--mask needs a value: --mask FILE"},
+      {words({"check", "--run", "-q"}), "--run needs a value (--run N), but -q is an option; for "
+                                        "a value of that name write --run=-q"},
+      {words({"check", "--run", "1", "--picture", "a.png", "--picture", "a.svg", "--run", "2"}),
+       "--run is given twice; give it once"},
+      {words({"check", "--run", "1", "--save-integrals", "--save-integrals=b.ans"}),
+       "--save-integrals is given twice; give it once"},
+      {words({"check", "--run", "1", "--quiet=yes"}), "--quiet takes no value: --quiet=yes"},
+      {words({"check", "--run", "1", "--mask", "m", "--mask-format", "pdf"}),
+       "--mask-format: pdf is not one of columns, xml, msk"},
+      {words({"check", "--run", "1", "--low-fraction", "1e-50"}),
+       "--low-fraction: 1e-50 is too close to 0 for single precision (it would become 0)"},
+      {words({"check", "--run", "1", "--high-fraction", "3.40282357e38"}),
+       "--high-fraction: 3.40282357e38 is beyond single precision (at most 3.4028235e+38)"},
+      {words({"check", "--run", "1", "--limits", "2:0.1:1e39"}),
+       "--limits: 1e39 is beyond single precision (at most 3.4028235e+38)"},
+      {words({"check", "--run", "1", "--low-fraction", "inf"}),
+       "--low-fraction: inf is not a finite real number"},
+      {words({"check", "--run", "1", "--low-fraction", "+0.5"}),
+       "--low-fraction: +0.5 is not a real number"},
+      {words({"check", "--run", "1", "--extension", "RAWX"}),
+       "--extension: RAWX has 4 characters, not three; it must be exactly three characters, "
+       "neither blanks nor /"},
+      {words({"check", "--run", "1", "--extension", "R W"}),
+       "--extension: R W holds a blank; it must be exactly three characters, neither blanks nor "
+       "/"},
+      {words({"check", "--run", "1", "--instrument", "K\xc3\xa9"}),
+       "--instrument: K\xc3\xa9 holds a character outside ASCII; it must be exactly three "
+       "letters"},
+  };
+  for (const auto &c : cases) {
+    std::string message = "(accepted)";
+    try {
+      bantrisk::parse_command_line(c.args);
+    } catch (const bantrisk::UsageError &e) {
+      message = e.what;
+    }
+    EXPECT_EQ(message, c.message) << bantrisk::joined(c.args, " ");
+  }
+}
+
+TEST(CheckOptionsParse, EveryFormOfAValue) {
+  using bantrisk::CheckOptions;
+  using bantrisk::MaskFormat;
+  const auto parsed = [](std::vector<std::string> args) {
+    args.insert(args.begin(), {"check", "--integrals", "a.ans"});
+    return bantrisk::parse_command_line(args).options;
+  };
+  const float largest = std::numeric_limits<float>::max();
+  const struct {
+    std::vector<std::string> args;
+    std::function<bool(const CheckOptions &)> holds;
+  } cases[] = {
+      {words({"--low-fraction", "3.4028235e38"}),
+       [&](const CheckOptions &o) { return o.low_fraction == largest; }},
+      {words({"--low-fraction=-3.4028235e38"}),
+       [&](const CheckOptions &o) { return o.low_fraction == -largest; }},
+      {words({"--high-fraction", "1e-45"}),
+       [](const CheckOptions &o) {
+         return o.high_fraction == std::numeric_limits<float>::denorm_min();
+       }},
+      {words({"--low-fraction", "-0"}), [](const CheckOptions &o) { return o.low_fraction == 0; }},
+      {words({"--low-fraction", "-0.5"}),
+       [](const CheckOptions &o) { return o.low_fraction == -0.5f; }},
+      {words({"--limits", "8:0.1:2", "--limits=8:.2:3e0"}),
+       [](const CheckOptions &o) {
+         return o.limits.size() == 2 && o.limits[1].bank == 8 && o.limits[1].low == 0.2f &&
+                o.limits[1].high == 3.0f;
+       }},
+      {words({"--save-integrals"}),
+       [](const CheckOptions &o) { return o.save_integrals == "bantrisk.ans"; }},
+      {words({"--save-integrals="}),
+       [](const CheckOptions &o) { return o.save_integrals == "bantrisk.ans"; }},
+      {words({"--save-integrals", "b.ans", "-q"}),
+       [](const CheckOptions &o) { return o.save_integrals == "b.ans" && o.quiet; }},
+      {words({"--save-integrals", "--quiet"}),
+       [](const CheckOptions &o) { return o.save_integrals == "bantrisk.ans" && o.quiet; }},
+      {words({"--save-integrals=--quiet"}),
+       [](const CheckOptions &o) { return o.save_integrals == "--quiet" && !o.quiet; }},
+      {words({"--mask=--results"}),
+       [](const CheckOptions &o) { return o.mask == "--results" && o.results == "bantrisk.dat"; }},
+      {words({"--mask-format", "xml", "--mask", "m.txt"}),
+       [](const CheckOptions &o) { return o.mask_format == MaskFormat::xml; }},
+      {words({"--mask", "m.msk", "--mask-spectra=dead-low-high"}),
+       [](const CheckOptions &o) {
+         return o.mask_format == MaskFormat::msk && o.mask_option == 2;
+       }},
+      {words({"--summary", "-"}), [](const CheckOptions &o) { return o.summary == "-"; }},
+      {words({"--picture", "a.png", "--picture=b.SVG"}),
+       [](const CheckOptions &o) {
+         return o.pictures == words({"a.png", "b.SVG"});
+       }},
+  };
+  for (const auto &c : cases) {
+    try {
+      EXPECT_TRUE(c.holds(parsed(c.args))) << bantrisk::joined(c.args, " ");
+    } catch (const bantrisk::UsageError &e) {
+      ADD_FAILURE() << bantrisk::joined(c.args, " ") << ": " << e.what;
+    }
   }
 }
 
@@ -354,6 +519,18 @@ TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
   auto in_file = in_order;
   in_file["files"]["summary"] = here + "/s.json";
   EXPECT_EQ(read_file("s.json"), in_file.dump(2) + "\n");
+  EXPECT_EQ(schema_faults("s.json"), "");
+
+  // The schema is strict: a misspelt key, a status of another name or a missing key is a fault.
+  auto broken = in_order;
+  broken["modules"][0]["status"] = "lowish";
+  broken["files"].erase("mask");
+  broken["dead_module"] = nlohmann::json::array();
+  write_file("broken.json", broken.dump());
+  EXPECT_EQ(schema_faults("broken.json"),
+            ": Additional properties are not allowed ('dead_module' was unexpected)\n"
+            "files: 'mask' is a required property\n"
+            "modules/0/status: 'lowish' is not one of ['ok', 'dead', 'low', 'high']\n");
 }
 
 // The demo run checked with the options equivalent to the demo's answers gives the demo's
@@ -367,10 +544,12 @@ TEST(CheckDemo, SameFilesAndMasksInEveryForm) {
   const fs::path expected = tests_root / "e2e-demo" / "expected";
   ASSERT_EQ(run_in(scratch, env,
                    check_command("--run 1234 --counts-per-spectrum --save-integrals "
-                                 "--mask bantrisk.mask --mask-spectra dead-low-high --quiet")),
+                                 "--mask bantrisk.mask --mask-spectra dead-low-high --quiet "
+                                 "--summary demo.json")),
             0)
       << read_file(".errors");
   EXPECT_EQ(read_file(".console"), "") << "--quiet";
+  EXPECT_EQ(schema_faults("demo.json"), "");
   for (const char *file : {"bantrisk.dat", "bantrisk.ans", "bantrisk.mask"}) {
     const std::string want = replace_all(read_file(expected / file), "@DIR@", here);
     EXPECT_TRUE(want == read_file(file)) << file << ": " << first_difference(want, read_file(file));
@@ -416,6 +595,107 @@ TEST(CheckDemo, SameFilesAndMasksInEveryForm) {
             0)
       << read_file(".errors");
   EXPECT_EQ(msk_masked(read_file("mask.txt"), here + "/bantrisk.ans"), columns);
+}
+
+} // namespace
+
+namespace {
+
+// The program installed as a user installs it, into a folder of its own: it runs from there, its
+// manual page reads without a fault and names every option, and its completion offers them.
+TEST(Install, ProgramManualAndCompletionInAPrefix) {
+  ScratchDir scratch;
+  const std::string prefix = scratch.str() + "/prefix";
+  ASSERT_EQ(run_in(scratch, "",
+                   shell_quoted(BANTRISK_CMAKE) + " --install " + shell_quoted(BANTRISK_BUILD_DIR) +
+                       " --prefix " + shell_quoted(prefix)),
+            0)
+      << read_file(".errors");
+  const std::string program = shell_quoted(prefix + "/bin/bantrisk");
+  EXPECT_TRUE(fs::exists(prefix + "/bin/bantrisk-mkrun"));
+  ASSERT_EQ(run_in(scratch, "", program + " --version"), 0) << read_file(".errors");
+  EXPECT_EQ(read_file(".console"), "bantrisk " + std::string(bantrisk::program_version) + "\n");
+
+  // The installed program checks the integrals of the option-2 case.
+  const fs::path dir = tests_root / "e2e" / "option2_reads_back_integrals";
+  fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
+  ASSERT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   program + " check --integrals bantrisk.ans --quiet --summary -"),
+            0)
+      << read_file(".errors");
+  EXPECT_EQ(nlohmann::json::parse(read_file(".console"))["source"]["kind"], "integrals");
+
+  ASSERT_EQ(run_in(scratch, "", program + " --help"), 0);
+  std::istringstream help(read_file(".console"));
+  for (std::string line; std::getline(help, line);)
+    EXPECT_LE(line.size(), 80U) << line;
+
+  const std::string manual = prefix + "/share/man/man1/bantrisk.1";
+  ASSERT_EQ(run_in(scratch, "", "groff -man -ww -z -Tutf8 " + shell_quoted(manual)), 0);
+  EXPECT_EQ(read_file(".errors"), "") << "groff's warnings";
+  ASSERT_EQ(run_in(scratch, "MANWIDTH=80", "man -l " + shell_quoted(manual)), 0)
+      << read_file(".errors");
+  const std::string shown = read_file(".console");
+  for (const char *section : {"SYNOPSIS", "OPTIONS", "ENVIRONMENT", "EXIT STATUS", "EXAMPLES"})
+    EXPECT_NE(shown.find(section), std::string::npos) << section;
+  for (const bantrisk::OptionDef &d : bantrisk::check_option_table())
+    EXPECT_NE(shown.find(std::string(d.name)), std::string::npos) << d.name;
+
+  // Completion: the words typed, the cursor on the last one, and what is offered (sorted).
+  fs::create_directory("dirA");
+  write_file("dfile", "");
+  const struct {
+    const char *typed;
+    const char *offered;
+  } cases[] = {
+      {"bantrisk ''", "--help --version -V -h check"},
+      {"bantrisk check --ma", "--mask --mask-format --mask-spectra --max-spectrum"},
+      {"bantrisk check --mask-format ''", "columns msk xml"},
+      {"bantrisk check --mask-spectra d", "dead dead-low-high"},
+      {"bantrisk check -q --qu", ""},
+      {"bantrisk check --picture a.png --pic", "--picture"},
+      {"bantrisk check --raw-dir d", "dirA"},
+      {"bantrisk check --results d", "dfile dirA"},
+      {"bantrisk check --save-integrals = d", "dfile dirA"},
+      {"bantrisk check --save-integrals d", "dfile dirA"},
+      {"bantrisk check --save-integrals --sa", ""},
+      {"bantrisk check --run ''", ""},
+  };
+  std::string script = "source " +
+                       shell_quoted(prefix + "/share/bash-completion/completions/bantrisk") +
+                       "\noffered() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); "
+                       "_bantrisk; printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort | "
+                       "paste -sd ' '; }\n";
+  for (const auto &c : cases)
+    script += std::string("offered ") + c.typed + "\n";
+  write_file("complete.sh", script);
+  ASSERT_EQ(run_in(scratch, "", "bash complete.sh"), 0) << read_file(".errors");
+  std::istringstream offered(read_file(".console"));
+  for (const auto &c : cases) {
+    std::string line;
+    std::getline(offered, line);
+    EXPECT_EQ(line, c.offered) << c.typed;
+  }
+}
+
+// The demo empties its folder for every demo, so it refuses a folder it did not make; the
+// refusal comes before anything is installed or built.
+TEST(Install, DemoLeavesAFolderItDidNotMake) {
+  ScratchDir scratch;
+  fs::create_directory("theirs");
+  write_file("theirs/notes.txt", "someone's notes\n");
+  const std::string demo = shell_quoted((tests_root.parent_path() / "tools" / "demo.sh").string());
+  EXPECT_EQ(run_in(scratch, "BANTRISK_DEMO_DIR=" + shell_quoted(scratch.str() + "/theirs"),
+                   "bash " + demo),
+            1);
+  EXPECT_EQ(read_file("theirs/notes.txt"), "someone's notes\n");
+  EXPECT_NE(read_file(".errors").find("was not made by the demo"), std::string::npos)
+      << read_file(".errors");
+  // A name that is a file is not a folder the demo made either.
+  write_file("a-file", "");
+  EXPECT_EQ(run_in(scratch, "BANTRISK_DEMO_DIR=" + shell_quoted(scratch.str() + "/a-file"),
+                   "bash " + demo),
+            1);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -161,9 +162,122 @@ TEST(Picture, PngShowsModuleStatusAndSpectraAtTheirTiles) {
     const Pixel px = png.at(p.at.first, p.at.second);
     EXPECT_TRUE(p.expected(px)) << p.what << ": rgb " << px.r << " " << px.g << " " << px.b;
   }
-  // The low and high spectra are outlined just outside their cells; an ok spectrum is not.
+  // The low and high spectra are outlined just inside their cells; an ok spectrum is not.
   for (int k : {5, 7, 0})
-    EXPECT_EQ(is_black(png.at(cell(odd_module, k).x - 0.4, cell(odd_module, k).cy())), k != 0) << k;
+    EXPECT_EQ(is_black(png.at(cell(odd_module, k).x + 0.6, cell(odd_module, k).cy())), k != 0) << k;
+}
+
+bool same(Pixel a, Pixel b) {
+  return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+
+// Every sample of the legend is drawn as the map draws its state, and the colour bar shows the
+// very colours of the cells.
+TEST(Picture, LegendSamplesAsTheMapDrawsThem) {
+  Description d = known_map();
+  // A module of many low spectra, whose cells are too small for an outline.
+  const int crowded = 40; // 4W5
+  d.modules[crowded - 1].cells.assign(400, Cell{0.5f, Mark::low});
+  const Layout l = layout_of(d);
+  const Png png(render(d, Format::png));
+  ASSERT_TRUE(png.ok());
+  const auto tile = [&](int index) { return l.tiles[static_cast<std::size_t>(index - 1)]; };
+  const auto cell = [&](int index, int k) {
+    return l.cells[static_cast<std::size_t>(index - 1)][static_cast<std::size_t>(k)];
+  };
+  const auto at = [&](const Rect &r) { return png.at(r.cx(), r.cy()); };
+  // On the top edge of a frame, where a dashed frame starts with a dash.
+  const auto on_frame = [&](const Rect &r) { return png.at(r.x + 1.5, r.y + 0.5); };
+
+  ASSERT_EQ(l.module_samples.size(), std::size(legend_statuses));
+  const std::map<Status, int> tile_of = {{Status::ok, odd_module},
+                                         {Status::low, low_module},
+                                         {Status::high, high_module},
+                                         {Status::dead, dead_module},
+                                         {Status::empty, empty_module}};
+  for (std::size_t k = 0; k < l.module_samples.size(); ++k) {
+    const Status status = legend_statuses[k];
+    const int index = tile_of.at(status);
+    const Rect &sample = l.module_samples[k];
+    EXPECT_TRUE(same(on_frame(sample), on_frame(tile(index)))) << "frame of sample " << k;
+    // The sample's cells are at the module average, or dead in a dead module.
+    const Pixel inside = l.module_sample_cells[k].empty() ? png.at(sample.cx(), sample.cy())
+                                                          : at(l.module_sample_cells[k][0]);
+    const Pixel map_inside =
+        status == Status::empty ? png.at(tile(index).cx(), tile(index).cy()) : at(cell(index, 0));
+    EXPECT_TRUE(same(inside, map_inside)) << "inside sample " << k;
+  }
+
+  ASSERT_EQ(l.spectrum_samples.size(), std::size(legend_marks));
+  const auto bar = [&](double ratio) {
+    return png.at(scale_x(l.scale_bar, ratio), l.scale_bar.cy());
+  };
+  for (std::size_t k = 0; k < l.spectrum_samples.size(); ++k) {
+    const MarkSample m = legend_marks[k];
+    const Rect &sample = l.spectrum_samples[k];
+    EXPECT_EQ(sample.w >= min_outlined_cell, !m.small) << k;
+    if (m.mark == Mark::dead) {
+      EXPECT_TRUE(same(at(sample), at(cell(odd_module, 2)))) << "dead sample";
+    } else if (m.small) {
+      // The end of the bar on the mark's side, as the crowded module's low cells show.
+      EXPECT_TRUE(same(at(sample), bar(m.mark == Mark::low ? 0.1 : 10))) << k;
+      if (m.mark == Mark::low) {
+        EXPECT_TRUE(same(at(sample), at(cell(crowded, 37)))) << "small low cell";
+      }
+    } else {
+      EXPECT_TRUE(is_black(png.at(sample.x + 0.6, sample.cy()))) << "outline of sample " << k;
+    }
+  }
+  // A cell takes the colour the bar shows for its ratio's step.
+  const auto step = [](float ratio) { return std::pow(10.0, scale_step(ratio)); };
+  EXPECT_TRUE(same(at(cell(odd_module, 5)), bar(step(0.15f)))) << "low spectrum";
+  EXPECT_TRUE(same(at(cell(odd_module, 7)), bar(step(4.0f)))) << "high spectrum";
+  EXPECT_TRUE(same(at(cell(low_module, 3)), bar(1.0))) << "spectrum at the average";
+  EXPECT_FALSE(same(bar(step(0.15f)), bar(step(0.2f)))) << "the steps are apart";
+}
+
+// The share of the cells' area of a tile that is black in the PNG.
+double black_share(const Png &png, const Rect &tile) {
+  const double inset = frame_width + 1;
+  int black = 0, all = 0;
+  for (double y = tile.y + inset + 0.3; y < tile.y + tile.h - inset; y += 1.0 / png_scale)
+    for (double x = tile.x + inset + 0.3; x < tile.x + tile.w - inset; x += 1.0 / png_scale) {
+      ++all;
+      black += is_black(png.at(x, y)) ? 1 : 0;
+    }
+  return all == 0 ? 0 : static_cast<double>(black) / all;
+}
+
+// Only a dead tile looks dead, however many spectra a module has and however many of them are
+// low or high.
+TEST(Picture, OnlyDeadTilesLookDead) {
+  Description d = known_map();
+  const struct {
+    int index;
+    std::size_t cells;
+    Cell cell;
+    Status status;
+  } tiles[] = {
+      {6, 2000, {0.05f, Mark::low}, Status::low},  // 1E2: thousands of low spectra
+      {7, 70, {5.0f, Mark::high}, Status::high},   // 1E3: every one of 70 spectra high
+      {8, 12, {0.3f, Mark::low}, Status::ok},      // 1W1: large cells, all outlined
+      {9, 3000, {1.0f, Mark::ok}, Status::ok},     // 1W2: cells smaller than a pixel
+      {10, 3000, {0.0f, Mark::dead}, Status::dead} // 1W3: dead
+  };
+  for (const auto &t : tiles) {
+    d.modules[static_cast<std::size_t>(t.index - 1)].cells.assign(t.cells, t.cell);
+    d.modules[static_cast<std::size_t>(t.index - 1)].status = t.status;
+  }
+  const Layout l = layout_of(d);
+  const Png png(render(d, Format::png));
+  ASSERT_TRUE(png.ok());
+  for (const auto &t : tiles) {
+    const double share = black_share(png, l.tiles[static_cast<std::size_t>(t.index - 1)]);
+    if (t.status == Status::dead)
+      EXPECT_GT(share, 0.99) << t.index;
+    else
+      EXPECT_LT(share, t.cells == 12 ? 0.4 : 0.01) << t.index;
+  }
 }
 
 TEST(Picture, TilesFollowTheInstrumentRowBySide) {
@@ -238,7 +352,11 @@ TEST(Picture, SvgParsesAndNamesEveryModule) {
   Description d = known_map();
   // A hostile source name: markup characters, a control character and bytes that are not UTF-8.
   d.source = "/runs/a&b<c>\"d\"\x01\xff\xfe.RAW";
-  const SvgTexts svg = parse_svg(render(d, Format::svg));
+  d.counts.dead_in_no_module = 2;
+  const std::string bytes = render(d, Format::svg);
+  // Each colour's cells, the outlines and each kind of frame are one path each.
+  EXPECT_LT(testing::occurrences(bytes, "<path"), 120) << "paths, for 970 cells";
+  const SvgTexts svg = parse_svg(bytes);
   ASSERT_EQ(svg.error, "");
   EXPECT_EQ(svg.root, "svg");
   const std::set<std::string> texts(svg.texts.begin(), svg.texts.end());
@@ -246,6 +364,7 @@ TEST(Picture, SvgParsesAndNamesEveryModule) {
     EXPECT_EQ(texts.count(m.label), 1u) << m.label;
   EXPECT_EQ(texts.count("/runs/a&b<c>\"d\"?\uFFFD\uFFFD.RAW"), 1u);
   EXPECT_EQ(texts.count("980 spectra, checked 2026-12-09 18:30"), 1u);
+  EXPECT_EQ(texts.count("2 dead spectra in no module"), 1u);
 }
 
 TEST(Picture, FormatFromTheFileName) {
@@ -287,8 +406,11 @@ TEST(PictureOfACheck, ModulesAndCellsAsTheChecksFoundThem) {
       b.add(301000 + 1000 * static_cast<std::int32_t>(m) + (s % 4), s + 1, c);
       ++s;
     }
+  // A dead spectrum in no module (element group 2), and one in none of the map's entries.
+  b.add(301200, ++s, 0);
   RunState &run = *b.state;
-  run.spectra = s;
+  run.spectra = ++s;
+  run.analysed = s;
   b.list_zero_counts();
   run_section(run, "0\n", dead_spectra_section);
   run_section(run, "\n\n9\n", low_high_section);
@@ -320,9 +442,10 @@ TEST(PictureOfACheck, ModulesAndCellsAsTheChecksFoundThem) {
   EXPECT_EQ(d.modules[19 - 1].label, "3E5");
   EXPECT_FLOAT_EQ(d.modules[19 - 1].cells[3].ratio, 400.0f / (505.0f / 3));
   const picture::Counts &c = d.counts;
-  EXPECT_EQ(std::vector<std::int32_t>({c.dead_spectra, c.dead_modules, c.low_modules,
-                                       c.high_modules, c.low_spectra, c.high_spectra}),
-            std::vector<std::int32_t>({5, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(
+      std::vector<std::int32_t>({c.dead_spectra, c.dead_in_no_module, c.dead_modules, c.low_modules,
+                                 c.high_modules, c.low_spectra, c.high_spectra}),
+      std::vector<std::int32_t>({5, 2, 1, 1, 1, 1, 1}));
   EXPECT_EQ(c.masked, 7);
   EXPECT_TRUE(c.mask_low_high);
 }
@@ -349,8 +472,12 @@ TEST(PictureOfACheck, SameFromTheRunAndFromItsSavedIntegrals) {
   write_file("answers", "1\n\n\n\n1234\n\n0\n\n\n9\n1\n0\n\n");
   ASSERT_EQ(run_in(scratch, env, shell_quoted(BANTRISK_BINARY), "answers"), 0);
   const std::string check = shell_quoted(BANTRISK_BINARY) + " check --quiet ";
-  ASSERT_EQ(run_in(scratch, env, check + "--run 1234 --picture run.svg --picture run.png"), 0)
+  // The font library's own complaints follow --quiet too.
+  ASSERT_EQ(run_in(scratch, env + " FONTCONFIG_FILE=/nonexistent",
+                   check + "--run 1234 --picture run.svg --picture run.png"),
+            0)
       << read_file(".errors");
+  EXPECT_EQ(read_file(".errors"), "");
   // A picture that cannot be written is told and fails the check; the others are written.
   ASSERT_EQ(run_in(scratch, env,
                    check + "--integrals bantrisk.ans --picture none/x.png --picture saved.svg"),
@@ -364,6 +491,8 @@ TEST(PictureOfACheck, SameFromTheRunAndFromItsSavedIntegrals) {
   EXPECT_TRUE(without_source_and_date(run, scratch.str() + "/raw/KRV01234.RAW") ==
               without_source_and_date(saved, scratch.str() + "/bantrisk.ans"));
   EXPECT_EQ(read_file("run.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+  // The demo's SVG was 1635305 bytes when every cell was a path of its own.
+  EXPECT_LT(run.size(), 1635305U / 4);
 }
 
 } // namespace

@@ -6,13 +6,27 @@
 # is 1234). Otherwise the answers of tools/demo-answers.txt are fed in and shown.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+# The demo folder is emptied for every demo, so it must be one an earlier demo made (it holds the
+# marker file) or one that does not exist or is empty: a folder of anyone else's is never removed.
+demo=${BANTRISK_DEMO_DIR:-/tmp/bantrisk-demo}
+marker=.bantrisk-demo
+if [ -e "$demo" ] && ! [ -f "$demo/$marker" ] &&
+  { ! [ -d "$demo" ] || [ -n "$(ls -A "$demo")" ]; }; then
+  echo "demo.sh: $demo exists and was not made by the demo; it is left as it is." >&2
+  echo "demo.sh: remove it, or name another folder with BANTRISK_DEMO_DIR." >&2
+  exit 1
+fi
+
 bash "$root/tools/install-deps.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j2 --target bantrisk bantrisk-mkrun
 
-demo=${BANTRISK_DEMO_DIR:-/tmp/bantrisk-demo}
-rm -rf "$demo"
+if [ -f "$demo/$marker" ]; then
+  rm -rf "$demo"
+fi
 mkdir -p "$demo/raw"
+echo "made by bantrisk's tools/demo.sh, which empties this folder for each demo" >"$demo/$marker"
 # The run file goes to the raw-data folder; the spectra file and the list stay in the folder
 # where bantrisk runs.
 "$root/build/bantrisk-mkrun" --spectra 7000 --channels 500 --seed 1 --dir "$demo" \

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing bantrisk need, when any is missing.
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev libcli11-dev nlohmann-json3-dev
-  libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev)
+packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev nlohmann-json3-dev
+  libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev
+  python3-jsonschema groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

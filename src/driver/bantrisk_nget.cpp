@@ -16,6 +16,7 @@
 #include "lib/header.hpp"
 #include "lib/io.hpp"
 #include "lib/process_guard.hpp"
+#include "lib/text.hpp"
 
 namespace bantrisk {
 
@@ -97,8 +98,9 @@ int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, 
   // Console lines waiting in their buffer come before the line on standard error, as they were
   // written before it.
   io.console().flush();
+  // The message is one line whatever the names in it hold.
   if (!fatal.empty())
-    err << "bantrisk: " << fatal << '\n';
+    err << "bantrisk: " << shown_text(fatal) << '\n';
   // On every end the results file keeps what was written to it.
   io.close_all();
   io.console().flush();

@@ -387,10 +387,11 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
 
   std::vector<std::string> pictures;
   if (!options.pictures.empty()) {
-    const picture::Description d = describe_picture(
+    picture::Description d = describe_picture(
         findings, *run,
         mask ? std::optional(static_cast<std::int32_t>(mask->masked)) : std::nullopt,
         options.mask_option, check_date());
+    d.quiet = options.quiet;
     for (const std::string &file : options.pictures) {
       std::string error;
       if (write_picture(d, file, error))

@@ -22,9 +22,9 @@ struct BankLimits {
 struct CheckOptions {
   // Source: exactly one of run (with instrument, raw_dir, extension), run_file, integrals.
   std::optional<std::int32_t> run;
-  std::string instrument = "KRV";
+  std::string instrument = std::string(default_instrument);
   std::optional<std::string> raw_dir; // a final '/' already added
-  std::string extension = "RAW";
+  std::string extension = std::string(default_extension);
   std::optional<std::string> run_file;
   std::optional<std::string> integrals;
   std::int32_t max_spectrum = 0;
@@ -40,7 +40,7 @@ struct CheckOptions {
   bool counts_per_spectrum = false;
 
   // Outputs.
-  std::string results = "bantrisk.dat";
+  std::string results = std::string(default_results_file);
   std::optional<std::string> save_integrals;
   std::optional<std::string> mask;
   int mask_option = 1; // 1 dead spectra, 2 dead and low/high spectra

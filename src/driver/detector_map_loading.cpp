@@ -8,6 +8,7 @@
 #include "driver/run_state.hpp"
 #include "driver/sections.hpp"
 #include "lib/capacities.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/detector_numbering.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
@@ -31,7 +32,7 @@ std::string list_name_from_z_r(const Io &io) {
   // Without a pair of blanks the value fills its whole text: all of it names the directory.
   if (k < 0)
     k = len_string(z_r);
-  return name_text(z_r.substr(0, static_cast<std::size_t>(k)) + "specfile.dat");
+  return name_text(z_r.substr(0, static_cast<std::size_t>(k)) + std::string(default_spectrum_list));
 }
 
 enum class Search { found, not_found, read_failure };

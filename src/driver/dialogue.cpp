@@ -17,9 +17,6 @@ namespace bantrisk {
 
 namespace {
 
-constexpr std::string_view default_integrals_name = "bantrisk.ans";
-constexpr std::string_view default_mask_name = "bantrisk.mask";
-
 void show_options(Console &con, std::string_view first, std::string_view second) {
   con.write_line(free_format({"Options..."}));
   con.write_line(free_format({first}));
@@ -41,20 +38,20 @@ public:
   }
 
   void integrals_name(Io &io, RunState &run) override {
-    run.integrals_name = fixed_text(default_integrals_name, name_length);
-    int nchar = static_cast<int>(default_integrals_name.size());
+    run.integrals_name = fixed_text(default_integrals_file, name_length);
+    int nchar = static_cast<int>(default_integrals_file.size());
     get_stringd(io.console(), run.integrals_name, "input file name", nchar, 1);
   }
 
   std::optional<std::string> raw_file(Io &io, RunState &run) override {
     Console &con = io.console();
-    run.instrument = "KRV";
+    run.instrument = default_instrument;
     int idef = 1;
     get_instname3(con, run.instrument, idef);
     getrawdir(io, run.instrument, run.raw_directory, run.raw_directory_length);
 
     // Only an extension of exactly three characters ends the question.
-    run.extension = "RAW";
+    run.extension = default_extension;
     int nchar = 3;
     do {
       get_stringd(con, run.extension, "extension for raw data file", nchar, 1);
@@ -127,7 +124,7 @@ public:
     do {
       get_intd(io.console(), answer, "1 to save integrals in file, or 0 otherwise", 1);
     } while (answer != 0 && answer != 1);
-    run.integrals_name = fixed_text(default_integrals_name, name_length);
+    run.integrals_name = fixed_text(default_integrals_file, name_length);
     return answer == 1;
   }
 
@@ -142,8 +139,8 @@ public:
       return std::nullopt;
 
     MaskChoice choice;
-    choice.name = fixed_text(default_mask_name, name_length);
-    int nchar = static_cast<int>(default_mask_name.size());
+    choice.name = fixed_text(default_mask_file, name_length);
+    int nchar = static_cast<int>(default_mask_file.size());
     get_stringd(con, choice.name, "full name of mask file", nchar, 1);
     // The mask never replaces the run file, the spectrum file list or the spectra file.
     while (io.is_input(choice.name)) {

@@ -113,7 +113,18 @@ picture::Description describe_picture(const Findings &findings, const RunState &
 
   picture::Counts &c = d.counts;
   const auto count = [](std::size_t n) { return static_cast<std::int32_t>(n); };
-  c.dead_spectra = count(findings.zero_count.size());
+  // The dead spectra of the map's modules, each once however many entries it has; the other
+  // spectra with zero counts stand in no module.
+  std::vector<std::int32_t> in_modules;
+  for (const ModuleSummary &m : findings.modules)
+    in_modules.insert(in_modules.end(), m.dead_spectra.begin(), m.dead_spectra.end());
+  std::sort(in_modules.begin(), in_modules.end());
+  in_modules.erase(std::unique(in_modules.begin(), in_modules.end()), in_modules.end());
+  c.dead_spectra = count(in_modules.size());
+  c.dead_in_no_module = count(static_cast<std::size_t>(std::count_if(
+      findings.zero_count.begin(), findings.zero_count.end(), [&in_modules](std::int32_t s) {
+        return !std::binary_search(in_modules.begin(), in_modules.end(), s);
+      })));
   c.dead_modules = count(findings.dead_modules.size());
   c.low_modules = count(findings.low_modules.size());
   c.high_modules = count(findings.high_modules.size());

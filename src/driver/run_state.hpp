@@ -66,16 +66,16 @@ struct SpectrumFinding {
 };
 
 struct RunState {
-  std::string results_name = fixed_text("bantrisk.dat", name_length);
+  std::string results_name = fixed_text(default_results_file, name_length);
   int option = 1;
-  std::string integrals_name = fixed_text("bantrisk.ans", name_length);
+  std::string integrals_name = fixed_text(default_integrals_file, name_length);
   std::string full_input_name = std::string(name_length, ' ');
 
   // Option 1: where the raw file is.
-  std::string instrument = "KRV";
+  std::string instrument = std::string(default_instrument);
   std::string raw_directory = std::string(name_length, ' ');
   int raw_directory_length = 0;
-  std::string extension = "RAW";
+  std::string extension = std::string(default_extension);
   std::int32_t run_number = 0;
   std::string raw_name = std::string(name_length, ' ');
 

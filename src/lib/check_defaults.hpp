@@ -1,12 +1,22 @@
 #pragma once
-// The built-in limits of the low/high checks: the module fractions and, by bank slot, the
-// spectrum limits. The dialogue offers them as its defaults, `bantrisk check` starts from them,
-// and the run generator plants its faults against them.
+// The built-in choices of a check: the names of its files, the instrument and extension of the
+// raw file's name, and the limits of the low/high checks (the module fractions and, by bank slot,
+// the spectrum limits). The dialogue offers them as its defaults, `bantrisk check` starts from
+// them and its help shows them, and the run generator plants its faults against the limits.
 #include <array>
+#include <string_view>
 
 #include "lib/capacities.hpp"
 
 namespace bantrisk {
+
+inline constexpr std::string_view default_instrument = "KRV";
+inline constexpr std::string_view default_extension = "RAW";
+inline constexpr std::string_view default_results_file = "bantrisk.dat";
+inline constexpr std::string_view default_integrals_file = "bantrisk.ans";
+inline constexpr std::string_view default_mask_file = "bantrisk.mask";
+inline constexpr std::string_view default_spectrum_list = "specfile.dat";
+inline constexpr std::string_view default_spectra_file = "spectra.dat";
 
 inline constexpr float default_low_fraction = 0.3f;
 inline constexpr float default_high_fraction = 1.5f;

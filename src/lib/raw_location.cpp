@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lib/capacities.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/console.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
@@ -22,7 +23,7 @@ void get_instname3(Console &con, std::string &name, int &idef) {
     offer = 1;
     break;
   case 3:
-    name = "KRV";
+    name = default_instrument;
     offer = 1;
     break;
   default:

@@ -5,6 +5,7 @@
 #include <streambuf>
 
 #include "lib/capacities.hpp"
+#include "lib/check_defaults.hpp"
 #include "lib/console.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
@@ -132,8 +133,8 @@ void read_spectra(Io &io, std::istream *in, std::string_view name, const Spectra
     return;
   }
   Console &con = io.console();
-  std::string file = fixed_text("spectra.dat", name_length);
-  int nchar = 11;
+  std::string file = fixed_text(default_spectra_file, name_length);
+  int nchar = static_cast<int>(default_spectra_file.size());
   get_stringd(con, file, "full name of spectra file", nchar, 1);
   int istat = 0;
   check_file(io, file, file, 1, 1, istat);

@@ -3,13 +3,19 @@
 // text elements (searchable, and readable by other programs) instead of glyph outlines.
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <glib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,8 +46,6 @@ constexpr std::array<Stop, 5> scale{{{-1.0, rgb255(33, 102, 172)},
                                      {0.0, rgb255(247, 247, 247)},
                                      {0.5, rgb255(253, 184, 99)},
                                      {1.0, rgb255(230, 97, 1)}}};
-// The scale runs over ratios 0.1 to 10, evenly in the logarithm.
-constexpr double scale_decades = 1.0;
 
 constexpr Rgb black{0, 0, 0};
 constexpr Rgb white{1, 1, 1};
@@ -54,14 +58,7 @@ constexpr Rgb high_colour = rgb255(230, 97, 1);
 const char *const font = "DejaVu Sans";
 constexpr double outline_width = 1.2;
 
-double scale_position(float ratio) {
-  if (std::isnan(ratio))
-    return 0;
-  if (!(ratio > 0))
-    return -1;
-  return std::clamp(std::log10(static_cast<double>(ratio)) / scale_decades, -1.0, 1.0);
-}
-
+// The colour at a position -1..1 of the scale.
 Rgb scale_colour(double t) {
   for (std::size_t i = 1; i < scale.size(); ++i) {
     if (t <= scale[i].t || i + 1 == scale.size()) {
@@ -73,6 +70,22 @@ Rgb scale_colour(double t) {
     }
   }
   return scale.back().c;
+}
+
+bool has_room_for_outline(const Rect &cell) {
+  return cell.w >= min_outlined_cell && cell.h >= min_outlined_cell;
+}
+
+// A cell's colour: black for a dead spectrum; a low or high spectrum in a cell too small for an
+// outline takes the end of the scale on its side; every other spectrum the step of its ratio.
+Rgb cell_colour(const Cell &c, const Rect &cell) {
+  if (c.mark == Mark::dead)
+    return black;
+  if (!has_room_for_outline(cell) && c.mark == Mark::low)
+    return scale_colour(-1);
+  if (!has_room_for_outline(cell) && c.mark == Mark::high)
+    return scale_colour(1);
+  return scale_colour(scale_step(c.ratio));
 }
 
 // Texts are drawn as valid UTF-8 without control characters: anything else (a file name in
@@ -209,55 +222,98 @@ void frame_rect(cairo_t *cr, const Rect &r, const Rgb &c, double w) {
   cairo_stroke(cr);
 }
 
-// A line of width w drawn just outside the rectangle.
-void outline_rect(cairo_t *cr, const Rect &r, const Rgb &c, double w) {
-  cairo_set_source_rgb(cr, c.r, c.g, c.b);
-  cairo_set_line_width(cr, w);
-  cairo_rectangle(cr, r.x - w / 2, r.y - w / 2, r.w + w, r.h + w);
-  cairo_stroke(cr);
+std::uint32_t key_of(const Rgb &c) {
+  const auto byte = [](double v) {
+    return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+  };
+  return byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
 }
 
-void draw_frame(cairo_t *cr, const Rect &tile, Status status) {
-  switch (status) {
-  case Status::empty: {
+// The cells, outlines and frames of the map and of the legend's samples, gathered so that each
+// colour's cells, all outlines and each kind of frame are drawn as one path: the SVG then holds
+// a few dozen paths rather than one per cell.
+class Marks {
+public:
+  // A module's tile: its cells in map order, then its frame.
+  void tile(const Rect &tile, const Module &m, const std::vector<Rect> &cells) {
+    this->cells(m.cells, cells);
+    frames_[static_cast<std::size_t>(m.status)].push_back(tile);
+  }
+
+  // Cells next to each other in a row with the same colour become one rectangle.
+  void cells(const std::vector<Cell> &marks, const std::vector<Rect> &cells) {
+    const std::size_t n = std::min(marks.size(), cells.size());
+    std::optional<std::pair<std::uint32_t, Rect>> run;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Rect &r = cells[k];
+      const Rgb colour = cell_colour(marks[k], r);
+      const std::uint32_t key = key_of(colour);
+      colours_[key] = colour;
+      if (run && run->first == key && run->second.y == r.y && run->second.h == r.h &&
+          std::abs(run->second.x + run->second.w - r.x) < 1e-9) {
+        run->second.w = r.x + r.w - run->second.x;
+      } else {
+        if (run)
+          fill(run->first, run->second);
+        run.emplace(key, r);
+      }
+      if ((marks[k].mark == Mark::low || marks[k].mark == Mark::high) && has_room_for_outline(r))
+        outlines_.push_back(r);
+    }
+    if (run)
+      fill(run->first, run->second);
+  }
+
+  void area(const Rect &r, const Rgb &colour) {
+    colours_[key_of(colour)] = colour;
+    fill(key_of(colour), r);
+  }
+
+  void draw(cairo_t *cr) const {
+    for (const auto &[key, rects] : fills_) {
+      const Rgb &c = colours_.at(key);
+      cairo_new_path(cr);
+      for (const Rect &r : rects)
+        cairo_rectangle(cr, r.x, r.y, r.w, r.h);
+      cairo_set_source_rgb(cr, c.r, c.g, c.b);
+      cairo_fill(cr);
+    }
+    // Outlines inside their cells, so that no neighbour covers them and two outlined
+    // neighbours keep their colours between the lines.
+    stroke(cr, outlines_, black, outline_width);
     const double dash[] = {3.0, 3.0};
     cairo_set_dash(cr, dash, 2, 0);
-    frame_rect(cr, tile, light_grey, 1);
+    stroke(cr, frames_[static_cast<std::size_t>(Status::empty)], light_grey, 1);
     cairo_set_dash(cr, nullptr, 0, 0);
-    break;
+    stroke(cr, frames_[static_cast<std::size_t>(Status::ok)], grey, 1);
+    stroke(cr, frames_[static_cast<std::size_t>(Status::dead)], black, frame_width);
+    stroke(cr, frames_[static_cast<std::size_t>(Status::low)], low_colour, frame_width);
+    stroke(cr, frames_[static_cast<std::size_t>(Status::high)], high_colour, frame_width);
   }
-  case Status::ok:
-    frame_rect(cr, tile, grey, 1);
-    break;
-  case Status::dead:
-    frame_rect(cr, tile, black, frame_width);
-    break;
-  case Status::low:
-    frame_rect(cr, tile, low_colour, frame_width);
-    break;
-  case Status::high:
-    frame_rect(cr, tile, high_colour, frame_width);
-    break;
-  }
-}
 
-void draw_cells(cairo_t *cr, const Module &m, const std::vector<Rect> &cells) {
-  const std::size_t n = std::min(m.cells.size(), cells.size());
-  for (std::size_t k = 0; k < n; ++k) {
-    const Cell &c = m.cells[k];
-    // Each cell reaches a little under its right and lower neighbours, so no seam of background
-    // shows between cells whose edges fall between pixels.
-    const Rect r{cells[k].x, cells[k].y, cells[k].w + 0.5, cells[k].h + 0.5};
-    fill_rect(cr, r, c.mark == Mark::dead ? black : scale_colour(scale_position(c.ratio)));
+private:
+  // Each rectangle reaches a little under its right and lower neighbours, so that no seam of
+  // background shows between cells whose edges fall between pixels.
+  void fill(std::uint32_t key, const Rect &r) {
+    fills_[key].push_back({r.x, r.y, r.w + 0.5, r.h + 0.5});
   }
-  // Outlines last and outside the cell, so no neighbour covers them and the cell keeps its
-  // colour.
-  for (std::size_t k = 0; k < n; ++k) {
-    const Mark mark = m.cells[k].mark;
-    if (mark == Mark::low || mark == Mark::high)
-      outline_rect(cr, cells[k], black, outline_width);
+
+  static void stroke(cairo_t *cr, const std::vector<Rect> &rects, const Rgb &c, double w) {
+    if (rects.empty())
+      return;
+    cairo_new_path(cr);
+    for (const Rect &r : rects)
+      cairo_rectangle(cr, r.x + w / 2, r.y + w / 2, r.w - w, r.h - w);
+    cairo_set_source_rgb(cr, c.r, c.g, c.b);
+    cairo_set_line_width(cr, w);
+    cairo_stroke(cr);
   }
-}
+
+  std::map<std::uint32_t, std::vector<Rect>> fills_;
+  std::map<std::uint32_t, Rgb> colours_;
+  std::vector<Rect> outlines_;
+  std::array<std::vector<Rect>, 5> frames_;
+};
 
 void draw_title(Texts &tx, const Description &d, const Rect &r) {
   const std::string head = "Detector modules of ";
@@ -268,7 +324,7 @@ void draw_title(Texts &tx, const Description &d, const Rect &r) {
   tx.show(r.x, r.y + 48, std::to_string(d.spectra) + " spectra, checked " + d.date, 15);
 }
 
-void draw_modules(cairo_t *cr, Texts &tx, const Description &d, const Layout &l) {
+void draw_modules(Marks &marks, Texts &tx, const Description &d, const Layout &l) {
   for (int slot = 1; slot <= bank_slots; ++slot) {
     const double y = l.row_y[static_cast<std::size_t>(slot)];
     tx.show(l.title.x, y + l.tile_height / 2 + 5, "Bank " + std::to_string(slot), 14, Anchor::start,
@@ -288,51 +344,74 @@ void draw_modules(cairo_t *cr, Texts &tx, const Description &d, const Layout &l)
     const Rect &tile = l.tiles[k];
     const Module empty;
     const Module &m = k < d.modules.size() ? d.modules[k] : empty;
-    fill_rect(cr, tile, white);
-    draw_cells(cr, m, l.cells[k]);
-    draw_frame(cr, tile, m.status);
+    marks.tile(tile, m, l.cells[k]);
     const bool odd =
         m.status == Status::dead || m.status == Status::low || m.status == Status::high;
     tx.show(tile.cx(), tile.y - 4, m.label, 13, Anchor::middle, odd);
   }
 }
 
-void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
-  // The colour scale, with the spectrum limits of every bank beneath it.
-  const double bar_x = r.x + 64, bar_w = 420, bar_y = r.y + 24, bar_h = 16;
-  auto at = [&](double ratio) {
-    return bar_x + (scale_position(static_cast<float>(ratio)) + 1) / 2 * bar_w;
-  };
+// A module of the legend's samples: its cells at the module average, or dead in a dead module.
+Module sample_module(Status status, std::size_t cells) {
+  Module m;
+  m.status = status;
+  if (status != Status::empty)
+    m.cells.assign(cells, status == Status::dead ? Cell{0.0f, Mark::dead} : Cell{});
+  return m;
+}
+
+// A spectrum of the legend's samples, with a ratio beyond its bank's limits.
+Cell sample_cell(Mark mark) {
+  switch (mark) {
+  case Mark::dead:
+    return {0.0f, Mark::dead};
+  case Mark::low:
+    return {0.2f, Mark::low};
+  case Mark::high:
+    return {4.0f, Mark::high};
+  case Mark::ok:
+    break;
+  }
+  return {};
+}
+
+void draw_legend(cairo_t *cr, Marks &marks, Texts &tx, const Description &d, const Layout &l) {
+  const Rect &r = l.legend;
+  // The colour scale in its steps, as the cells take them, with the spectrum limits of every
+  // bank beneath it.
+  const Rect &bar = l.scale_bar;
+  const double segments = 2.0 * scale_steps_per_decade + 1;
+  for (int k = 0; k < static_cast<int>(segments); ++k) {
+    const double t = (k - scale_steps_per_decade) / static_cast<double>(scale_steps_per_decade);
+    const double w = bar.w / segments;
+    marks.area({bar.x + k * w, bar.y, k + 1 < segments ? w : w - 0.5, bar.h - 0.5},
+               scale_colour(t));
+  }
   tx.show(r.x, r.y + 14, "Counts of each spectrum over its module's average", 14, Anchor::start,
           true);
-  cairo_pattern_t *gradient = cairo_pattern_create_linear(bar_x, 0, bar_x + bar_w, 0);
-  for (const Stop &s : scale)
-    cairo_pattern_add_color_stop_rgb(gradient, (s.t + 1) / 2, s.c.r, s.c.g, s.c.b);
-  cairo_rectangle(cr, bar_x, bar_y, bar_w, bar_h);
-  cairo_set_source(cr, gradient);
-  cairo_fill(cr);
-  cairo_pattern_destroy(gradient);
-  frame_rect(cr, {bar_x, bar_y, bar_w, bar_h}, grey, 1);
+  const auto at = [&bar](double ratio) { return scale_x(bar, ratio); };
   for (double v : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0}) {
     const double x = at(v);
     cairo_set_source_rgb(cr, ink.r, ink.g, ink.b);
     cairo_set_line_width(cr, 1);
-    cairo_move_to(cr, x, bar_y + bar_h);
-    cairo_line_to(cr, x, bar_y + bar_h + 4);
+    cairo_move_to(cr, x, bar.y + bar.h);
+    cairo_line_to(cr, x, bar.y + bar.h + 4);
     cairo_stroke(cr);
-    tx.show(x, bar_y + bar_h + 16, v < 1 ? number(v, 1) : number(v, 0), 13, Anchor::middle);
+    tx.show(x, bar.y + bar.h + 16, v < 1 ? number(v, 1) : number(v, 0), 13, Anchor::middle);
   }
-  const double limits_y = bar_y + bar_h + 30;
+  const double limits_y = bar.y + bar.h + 30;
   tx.show(r.x, limits_y, "Spectrum limits", 13, Anchor::start, true);
   for (int slot = 1; slot <= bank_slots; ++slot) {
     const double y = limits_y + 6 + slot * 15.0;
     const auto b = static_cast<std::size_t>(slot);
-    const double lo = at(d.low_limit[b]), hi = at(d.high_limit[b]);
-    tx.show(bar_x - 8, y + 4, "Bank " + std::to_string(slot), 13, Anchor::end);
+    // A limit of 0 or less stands at the low end of the bar, as its spectra's colours do.
+    const auto limit_x = [&](float v) { return v > 0 ? at(v) : at(0.1); };
+    const double lo = limit_x(d.low_limit[b]), hi = limit_x(d.high_limit[b]);
+    tx.show(bar.x - 8, y + 4, "Bank " + std::to_string(slot), 13, Anchor::end);
     cairo_set_source_rgb(cr, light_grey.r, light_grey.g, light_grey.b);
     cairo_set_line_width(cr, 1);
-    cairo_move_to(cr, bar_x, y);
-    cairo_line_to(cr, bar_x + bar_w, y);
+    cairo_move_to(cr, bar.x, y);
+    cairo_line_to(cr, bar.x + bar.w, y);
     cairo_stroke(cr);
     cairo_set_source_rgb(cr, ink.r, ink.g, ink.b);
     cairo_set_line_width(cr, 3);
@@ -345,41 +424,50 @@ void draw_legend(cairo_t *cr, Texts &tx, const Description &d, const Rect &r) {
       cairo_line_to(cr, x, y + 5);
     }
     cairo_stroke(cr);
-    tx.show(bar_x + bar_w + 10, y + 4,
+    tx.show(bar.x + bar.w + 10, y + 4,
             legend_number(d.low_limit[b]) + " to " + legend_number(d.high_limit[b]), 13);
   }
 
-  // What the frames and cells mean.
-  const double key_x = bar_x + bar_w + 120;
-  double y = r.y + 14;
-  tx.show(key_x, y, "Module frames and spectra", 14, Anchor::start, true);
-  const struct {
-    Status status;
-    std::string text;
-  } frames[] = {
-      {Status::ok, "module within its bank's fractions"},
-      {Status::low,
-       "module low: below " + legend_number(d.low_fraction) + " of its bank's average"},
-      {Status::high,
-       "module high: above " + legend_number(d.high_fraction) + " of its bank's average"},
-      {Status::dead, "module dead: no counts at all"},
-      {Status::empty, "module without spectra in the map"},
+  // What the frames and cells mean, each sample drawn as the map draws its state.
+  const double key_x = l.module_samples.empty() ? r.x : l.module_samples.front().x;
+  tx.show(key_x, r.y + 14, "Module frames and spectra", 14, Anchor::start, true);
+  const auto status_text = [&d](Status status) -> std::string {
+    switch (status) {
+    case Status::ok:
+      return "module within its bank's fractions";
+    case Status::low:
+      return "module low: below " + legend_number(d.low_fraction) + " of its bank's average";
+    case Status::high:
+      return "module high: above " + legend_number(d.high_fraction) + " of its bank's average";
+    case Status::dead:
+      return "module dead: no counts at all";
+    case Status::empty:
+      break;
+    }
+    return "module without spectra in the map";
   };
-  for (const auto &f : frames) {
-    y += 22;
-    const Rect sample{key_x, y - 13, 30, 18};
-    fill_rect(cr, sample, white);
-    draw_frame(cr, sample, f.status);
-    tx.show(key_x + 40, y, f.text, 13);
+  for (std::size_t k = 0; k < l.module_samples.size() && k < std::size(legend_statuses); ++k) {
+    const Status status = legend_statuses[k];
+    marks.tile(l.module_samples[k], sample_module(status, l.module_sample_cells[k].size()),
+               l.module_sample_cells[k]);
+    tx.show(key_x + 40, l.module_samples[k].y + 15, status_text(status), 13);
   }
-  y += 24;
-  fill_rect(cr, {key_x + 9, y - 12, 12, 12}, black);
-  tx.show(key_x + 40, y, "dead spectrum (no counts)", 13);
-  y += 22;
-  const Rect odd{key_x + 9, y - 12, 12, 12};
-  fill_rect(cr, odd, scale_colour(scale_position(0.3f)));
-  outline_rect(cr, odd, black, outline_width);
-  tx.show(key_x + 40, y, "spectrum low or high against its bank's limits", 13);
+  for (std::size_t k = 0; k < l.spectrum_samples.size() && k < std::size(legend_marks); ++k) {
+    const MarkSample &m = legend_marks[k];
+    const Rect &cell = l.spectrum_samples[k];
+    marks.cells({sample_cell(m.mark)}, {cell});
+    if (m.small)
+      continue;
+    const double y = cell.cy() + 4;
+    if (m.mark == Mark::dead)
+      tx.show(key_x + 40, y, "dead spectrum (no counts)", 13);
+    else
+      tx.show(key_x + 40, y,
+              m.mark == Mark::low
+                  ? "spectrum low for its bank: outlined, or deepest blue if small"
+                  : "spectrum high for its bank: outlined, or deepest orange if small",
+              13);
+  }
 }
 
 void draw_counts(Texts &tx, const Description &d, const Rect &r) {
@@ -396,6 +484,13 @@ void draw_counts(Texts &tx, const Description &d, const Rect &r) {
     tx.show(r.x, y, what, 14);
     tx.show(r.x + 200, y, std::to_string(count), 14, Anchor::end, true);
   }
+  // Spectra with zero counts that stand in no module appear nowhere in the map: they are
+  // counted beside the dead spectra of the modules.
+  if (c.dead_in_no_module > 0)
+    tx.show(r.x + 210, r.y + 14 + 22,
+            std::to_string(c.dead_in_no_module) +
+                (c.dead_in_no_module == 1 ? " dead spectrum" : " dead spectra") + " in no module",
+            13);
   y += 22;
   tx.show(r.x, y, "Spectra masked", 14);
   tx.show(r.x + 200, y, c.masked ? std::to_string(*c.masked) : "no mask", 14, Anchor::end, true);
@@ -407,9 +502,12 @@ void draw(cairo_t *cr, const Description &d, const Layout &l, std::string *svg_t
   Texts tx(cr, svg_texts);
   fill_rect(cr, {0, 0, l.width, l.height}, white);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+  Marks marks;
   draw_title(tx, d, l.title);
-  draw_modules(cr, tx, d, l);
-  draw_legend(cr, tx, d, l.legend);
+  draw_modules(marks, tx, d, l);
+  draw_legend(cr, marks, tx, d, l);
+  marks.draw(cr);
+  frame_rect(cr, l.scale_bar, grey, 1);
   draw_counts(tx, d, l.counts);
 }
 
@@ -468,6 +566,39 @@ std::string render_svg(const Description &d, const Layout &l) {
   return bytes;
 }
 
+// While the picture is drawn, standard error goes nowhere: the font library writes its
+// complaints (a configuration it cannot read) there itself.
+class SilencedErrors {
+public:
+  explicit SilencedErrors(bool silence) {
+    if (!silence)
+      return;
+    std::fflush(stderr);
+    saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0)
+      ::dup2(null, STDERR_FILENO);
+    else if (saved_ >= 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+    if (null >= 0)
+      ::close(null);
+  }
+  ~SilencedErrors() {
+    if (saved_ < 0)
+      return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  SilencedErrors(const SilencedErrors &) = delete;
+  SilencedErrors &operator=(const SilencedErrors &) = delete;
+
+private:
+  int saved_ = -1;
+};
+
 // Cairo and the font library keep caches for the life of the process. They are released at
 // exit, after the last picture, so that leak checkers see only the program's own memory.
 struct StaticDataRelease {
@@ -484,6 +615,7 @@ struct StaticDataRelease {
 
 std::string render(const Description &d, Format format) {
   static const StaticDataRelease release;
+  const SilencedErrors silenced(d.quiet);
   const Layout l = layout_of(d);
   return format == Format::png ? render_png(d, l) : render_svg(d, l);
 }

@@ -23,6 +23,8 @@ constexpr double row_gap = 10;
 constexpr double side_header = 20; // "East side" / "West side" above bank 1
 constexpr double legend_height = 212;
 constexpr double counts_width = 440;
+constexpr double key_line = 22;                  // between the lines of the legend's key
+constexpr std::size_t module_sample_spectra = 8; // the cells of a module's sample: 4 by 2
 
 // Columns of the cell grid for n cells in a w by h area: the count that makes cells closest
 // to square.
@@ -109,7 +111,45 @@ Layout layout_of(const Description &d) {
   l.legend = {margin, legend_y, page_width - 2 * margin - counts_width, legend_height};
   l.counts = {page_width - margin - counts_width, legend_y, counts_width, legend_height};
   l.height = legend_y + legend_height + margin;
+
+  // The legend: the colour bar on the left, the samples of module frames and spectra on the
+  // right, one to a line whose text stands at key_x + key_text.
+  l.scale_bar = {l.legend.x + 64, l.legend.y + 24, 420, 16};
+  const double key_x = l.scale_bar.x + l.scale_bar.w + 120;
+  double line = l.legend.y + 14;
+  for (std::size_t k = 0; k < std::size(legend_statuses); ++k) {
+    line += key_line;
+    l.module_samples.push_back({key_x, line - 15, 30, 20});
+    l.module_sample_cells.push_back(cell_grid(l.module_samples.back(), module_sample_spectra));
+  }
+  line += 2;
+  for (const MarkSample &m : legend_marks) {
+    // A mark's outlined cell and its small cell share a line.
+    if (!m.small)
+      line += key_line;
+    const double side = m.small ? min_outlined_cell / 2 : min_outlined_cell + 4;
+    const double x = key_x + (m.small ? 22 : 4);
+    l.spectrum_samples.push_back({x, line - 4 - side / 2, side, side});
+  }
   return l;
+}
+
+double scale_step(float ratio) {
+  double t = 0;
+  if (std::isnan(ratio))
+    t = 0;
+  else if (!(ratio > 0))
+    t = -1;
+  else
+    t = std::clamp(std::log10(static_cast<double>(ratio)), -1.0, 1.0);
+  return std::round(t * scale_steps_per_decade) / scale_steps_per_decade;
+}
+
+double scale_x(const Rect &bar, double ratio) {
+  const double t = std::clamp(std::log10(ratio), -1.0, 1.0);
+  // The bar holds one segment a step; a step's ratio stands in the middle of its segment.
+  const double segments = 2.0 * scale_steps_per_decade + 1;
+  return bar.x + (t * scale_steps_per_decade + scale_steps_per_decade + 0.5) / segments * bar.w;
 }
 
 std::optional<Format> format_of(std::string_view file_name) {

@@ -32,7 +32,9 @@ struct Module {
 };
 
 struct Counts {
-  std::int32_t dead_spectra = 0, dead_modules = 0;
+  std::int32_t dead_spectra = 0;      // dead spectra in the modules of the map
+  std::int32_t dead_in_no_module = 0; // spectra with zero counts that stand in no module
+  std::int32_t dead_modules = 0;
   std::int32_t low_modules = 0, high_modules = 0;
   std::int32_t low_spectra = 0, high_spectra = 0;
   std::optional<std::int32_t> masked; // spectra left out by the check's mask, if one was written
@@ -49,12 +51,20 @@ struct Description {
   std::array<float, bank_slots + 1> low_limit{}, high_limit{};
   float low_fraction = 0.0f, high_fraction = 0.0f;
   Counts counts;
+  // The drawing libraries' own warnings (a font configuration they cannot read) are not shown.
+  bool quiet = false;
 };
 
 // Geometry in drawing units; the SVG uses them as pixels, the PNG scales them by png_scale.
 inline constexpr double png_scale = 1.5;
 // Width of the status frame around every tile; the cells lie inside it.
 inline constexpr double frame_width = 4.0;
+// A low or high spectrum is outlined inside its cell when the cell is at least this wide and
+// high; a smaller cell has no room for an outline and takes the end colour of the scale instead.
+inline constexpr double min_outlined_cell = 8.0;
+// The colour scale runs over ratios 0.1 to 10 in steps even in the logarithm, this many a
+// decade; each cell takes the colour of its step.
+inline constexpr int scale_steps_per_decade = 20;
 
 struct Rect {
   double x = 0, y = 0, w = 0, h = 0;
@@ -69,7 +79,34 @@ struct Layout {
   std::array<double, bank_slots + 1> row_y{}; // top of each bank slot's row of tiles
   double tile_height = 0, label_band = 0;     // the labels stand in a band above the tiles
   Rect title, legend, counts;
+  // The legend: the colour bar, and the samples of each module status (in the order of
+  // `legend_statuses`) and of each spectrum mark (`legend_marks`), each drawn as the map draws
+  // it. A module sample is a small tile whose cells are `module_sample_cells`.
+  Rect scale_bar;
+  std::vector<Rect> module_samples;
+  std::vector<std::vector<Rect>> module_sample_cells;
+  std::vector<Rect> spectrum_samples; // one cell each
 };
+
+// The samples of the legend, in their order.
+inline constexpr Status legend_statuses[] = {Status::ok, Status::low, Status::high, Status::dead,
+                                             Status::empty};
+struct MarkSample {
+  Mark mark;
+  bool small; // drawn in a cell too small for an outline
+};
+inline constexpr MarkSample legend_marks[] = {{Mark::dead, false},
+                                              {Mark::low, false},
+                                              {Mark::low, true},
+                                              {Mark::high, false},
+                                              {Mark::high, true}};
+
+// Where a ratio stands on the colour scale: -1 at 0.1 and below, 0 at 1 (and for a ratio that
+// is not a number), 1 at 10 and above, in the step the ratio falls in.
+double scale_step(float ratio);
+// Where a ratio (0.1 to 10) stands along the legend's colour bar; the middle of its step's
+// segment for the ratio of a step.
+double scale_x(const Rect &bar, double ratio);
 
 // Where every tile and cell goes: bank 8's four modules in the first row, then banks 1 to 7,
 // each row holding its East side and its West side, modules in module-number order.

@@ -1,0 +1,572 @@
+// The table of the options of `bantrisk check` and the parser that reads a command line with it.
+#include "driver/options.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <set>
+
+#include "lib/check_defaults.hpp"
+#include "lib/fields.hpp"
+#include "lib/raw_location.hpp"
+#include "lib/text.hpp"
+#include "picture/picture.hpp"
+
+namespace bantrisk {
+
+namespace {
+
+std::string text_of(float value) {
+  char buf[32];
+  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  return std::string(buf, end);
+}
+
+// A real option value: any finite single-precision value. A value that single precision would
+// round to 0 (when it is not 0) or to infinity is refused rather than changed.
+float single_real(std::string_view option, const std::string &text) {
+  float value = 0.0f;
+  const char *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  const bool whole = !text.empty() && ptr == end;
+  if (whole && ec == std::errc::result_out_of_range) {
+    // Which way it is out of range: the real of double precision (or strtod's 0 or HUGE_VAL).
+    if (std::fabs(std::strtod(text.c_str(), nullptr)) < 1.0)
+      throw UsageError{concat(
+          {option, ": ", text, " is too close to 0 for single precision (it would become 0)"})};
+    throw UsageError{concat({option, ": ", text, " is beyond single precision (at most ",
+                             text_of(std::numeric_limits<float>::max()), ")"})};
+  }
+  if (!whole || ec != std::errc())
+    throw UsageError{concat({option, ": ", text, " is not a real number"})};
+  if (!std::isfinite(value))
+    throw UsageError{concat({option, ": ", text, " is not a finite real number"})};
+  return value;
+}
+
+// A whole-number option value, in decimal whatever its leading zeros (a run number is often
+// written 01234), within low..high.
+std::int32_t whole_number(std::string_view option, const std::string &text, std::int32_t low,
+                          std::int32_t high) {
+  std::int32_t value = 0;
+  const char *end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high)
+    throw UsageError{concat(
+        {option, ": ", text, " is not a whole number ", exact_int(low), " to ", exact_int(high)})};
+  return value;
+}
+
+BankLimits bank_limits_of(const std::string &text) {
+  const std::string_view option = "--limits";
+  const auto first = text.find(':');
+  const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+  if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
+    throw UsageError{concat({option, ": ", text, " is not of the form BANK:LOW:HIGH"})};
+  return {whole_number("--limits bank", text.substr(0, first), 1, bank_slots),
+          single_real(option, text.substr(first + 1, second - first - 1)),
+          single_real(option, text.substr(second + 1))};
+}
+
+// File names are held without trailing blanks, so a name must not end with one.
+std::string checked_name(std::string_view option, const std::string &name) {
+  if (trimmed(name).size() != name.size() || name.empty())
+    throw UsageError{concat({option, ": a file name must not be empty or end with a blank"})};
+  return name;
+}
+
+// What is wrong with a three-character code of the raw file's name, if anything.
+std::optional<std::string> code_fault(const std::string &code, bool letters_only) {
+  if (code.size() != 3)
+    return concat(
+        {"has ", exact_int(static_cast<std::int64_t>(code.size())), " characters, not three"});
+  for (const char ch : code) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F)
+      return std::string("holds a control character");
+    if (c >= 0x80)
+      return std::string("holds a character outside ASCII");
+    if (letters_only && !std::isalpha(c))
+      return std::string("holds a character that is not a letter");
+    if (c == ' ')
+      return std::string("holds a blank");
+    if (c == '/')
+      return std::string("holds a /");
+  }
+  return std::nullopt;
+}
+
+std::string defaults_of_limits() {
+  std::vector<std::string> limits;
+  for (std::size_t b = 1; b <= static_cast<std::size_t>(bank_slots); ++b)
+    limits.push_back(concat({exact_int(static_cast<std::int64_t>(b)), ":",
+                             text_of(default_low_limit[b]), ":", text_of(default_high_limit[b])}));
+  return joined(limits, " ");
+}
+
+// The table. Every store reads one value into its field; the rules between options are
+// checked once all are read.
+std::vector<OptionDef> make_table() {
+  const std::string instrument(default_instrument);
+  const std::string extension(default_extension);
+  const std::string source = "Source (exactly one of --run, --run-file and --integrals)";
+  const std::string map = "Detector map";
+  const std::string checks = "Checks";
+  const std::string outputs = "Outputs";
+  const std::string other = "Messages";
+  using O = CheckOptions;
+  using V = const std::string &;
+  std::vector<OptionDef> t;
+  t.push_back(
+      {.name = "--run",
+       .value_name = "N",
+       .takes = Takes::value,
+       .group = source,
+       .help = concat({"integrate run N (0 to ", exact_int(max_run_number),
+                       ") from its raw file, whose name is the raw-file folder, the instrument, "
+                       "N in five digits, a dot and the extension: with KRV_DATA=/data/runs/, "
+                       "run 1234 is /data/runs/KRV01234.",
+                       extension}),
+       .store = [](O &o, V v) { o.run = whole_number("--run", v, 0, max_run_number); }});
+  t.push_back({.name = "--instrument",
+               .value_name = "ABC",
+               .takes = Takes::value,
+               .group = source,
+               .help = concat({"the three letters that begin the raw file's name and name the "
+                               "variable of its folder, ABC_DATA (default ",
+                               instrument, "); with --run"}),
+               .store = [](O &o, V v) {
+                 if (const auto fault = code_fault(v, true))
+                   throw UsageError{concat(
+                       {"--instrument: ", v, " ", *fault, "; it must be exactly three letters"})};
+                 o.instrument = v;
+               }});
+  t.push_back(
+      {.name = "--raw-dir",
+       .value_name = "DIR",
+       .takes = Takes::value,
+       .group = source,
+       .help = concat({"the folder of the raw files, a final / added when it has none (default: "
+                       "the value of ABC_DATA as it stands, ",
+                       raw_directory_variable(instrument), " for ", instrument, "); with --run"}),
+       .completes = Completes::folder,
+       .store = [](O &o, V v) {
+         std::string dir = checked_name("--raw-dir", v);
+         if (dir.back() != '/')
+           dir += '/';
+         if (dir.size() > static_cast<std::size_t>(max_raw_directory_length))
+           throw UsageError{
+               concat({"--raw-dir: a folder of ", exact_int(static_cast<std::int64_t>(dir.size())),
+                       " characters is too long: at most ", exact_int(max_raw_directory_length),
+                       " fit in the raw file name"})};
+         o.raw_dir = dir;
+       }});
+  t.push_back({.name = "--extension",
+               .value_name = "EXT",
+               .takes = Takes::value,
+               .group = source,
+               .help = concat({"the three characters after the dot of the raw file's name "
+                               "(default ",
+                               extension, "); with --run"}),
+               .store = [](O &o, V v) {
+                 if (const auto fault = code_fault(v, false))
+                   throw UsageError{concat({"--extension: ", v, " ", *fault,
+                                            "; it must be exactly three characters, neither "
+                                            "blanks nor /"})};
+                 o.extension = v;
+               }});
+  t.push_back({.name = "--run-file",
+               .value_name = "PATH",
+               .takes = Takes::value,
+               .group = source,
+               .help = "integrate this run file, whatever its name",
+               .completes = Completes::file,
+               .store = [](O &o, V v) { o.run_file = checked_name("--run-file", v); }});
+  t.push_back({.name = "--integrals",
+               .value_name = "FILE",
+               .takes = Takes::value,
+               .group = source,
+               .help = concat({"check the spectrum integrals that an earlier check saved (with "
+                               "--save-integrals, or the dialogue's ",
+                               default_integrals_file, ") instead of integrating a run"}),
+               .completes = Completes::file,
+               .store = [](O &o, V v) { o.integrals = checked_name("--integrals", v); }});
+  t.push_back(
+      {.name = "--max-spectrum",
+       .value_name = "N",
+       .takes = Takes::value,
+       .group = source,
+       .help = concat({"check spectra 1 to N only, N at most ", exact_int(max_spectrum_bound),
+                       " (default 0: every spectrum); with --run or --run-file"}),
+       .store = [](O &o, V v) {
+         o.max_spectrum = whole_number("--max-spectrum", v, 0, max_spectrum_bound);
+       }});
+
+  t.push_back({.name = "--spectrum-list",
+               .value_name = "FILE",
+               .takes = Takes::value,
+               .group = map,
+               .help = concat({"the list that names the spectra file for each number of spectra "
+                               "(default ",
+                               default_spectrum_list,
+                               " in the folder Z_R names, or in the current folder when Z_R is "
+                               "unset)"}),
+               .completes = Completes::file,
+               .store = [](O &o, V v) { o.spectrum_list = checked_name("--spectrum-list", v); }});
+  t.push_back({.name = "--spectra-file",
+               .value_name = "FILE",
+               .takes = Takes::value,
+               .group = map,
+               .help = "read the detector element of every spectrum from this spectra file; no "
+                       "list is read",
+               .completes = Completes::file,
+               .store = [](O &o, V v) { o.spectra_file = checked_name("--spectra-file", v); }});
+
+  t.push_back({.name = "--low-fraction",
+               .value_name = "X",
+               .takes = Takes::value,
+               .group = checks,
+               .help = concat({"a module is low when its average counts per spectrum are below X "
+                               "times its bank's average (default ",
+                               text_of(default_low_fraction), ")"}),
+               .store = [](O &o, V v) { o.low_fraction = single_real("--low-fraction", v); }});
+  t.push_back({.name = "--high-fraction",
+               .value_name = "X",
+               .takes = Takes::value,
+               .group = checks,
+               .help = concat({"a module is high when its average is above X times its bank's "
+                               "average (default ",
+                               text_of(default_high_fraction), ")"}),
+               .store = [](O &o, V v) { o.high_fraction = single_real("--high-fraction", v); }});
+  t.push_back({.name = "--limits",
+               .value_name = "BANK:LOW:HIGH",
+               .takes = Takes::value,
+               .repeatable = true,
+               .group = checks,
+               .help = concat({"a spectrum of bank BANK (1 to 8) is low below LOW times its "
+                               "module's average and high above HIGH times it; repeatable, a "
+                               "later one for a bank winning (defaults ",
+                               defaults_of_limits(), ")"}),
+               .store = [](O &o, V v) { o.limits.push_back(bank_limits_of(v)); }});
+  t.push_back({.name = "--counts-per-spectrum",
+               .group = checks,
+               .help = "also report every module's and every bank's average counts per spectrum",
+               .store = [](O &o, V) { o.counts_per_spectrum = true; }});
+
+  t.push_back({.name = "--results",
+               .value_name = "FILE",
+               .takes = Takes::value,
+               .group = outputs,
+               .help = concat({"the results file, which holds every line of the report (default ",
+                               default_results_file, ")"}),
+               .completes = Completes::file,
+               .store = [](O &o, V v) { o.results = checked_name("--results", v); }});
+  t.push_back(
+      {.name = "--save-integrals",
+       .value_name = "FILE",
+       .takes = Takes::optional,
+       .group = outputs,
+       .help = concat({"save the spectrum integrals in FILE (default ", default_integrals_file,
+                       "), for a later check with --integrals; without this option "
+                       "nothing is saved"}),
+       .completes = Completes::file,
+       .store = [](O &o, V v) {
+         o.save_integrals =
+             v.empty() ? std::string(default_integrals_file) : checked_name("--save-integrals", v);
+       }});
+  t.push_back({.name = "--mask",
+               .value_name = "FILE",
+               .takes = Takes::value,
+               .group = outputs,
+               .help = "write a mask file: the numbers of the spectra that later analysis should "
+                       "leave out, in the form of --mask-format; without this option no mask is "
+                       "written",
+               .completes = Completes::file,
+               .store = [](O &o, V v) { o.mask = checked_name("--mask", v); }});
+  t.push_back({.name = "--mask-spectra",
+               .value_name = "WHICH",
+               .takes = Takes::value,
+               .group = outputs,
+               .help = "the spectra the mask leaves out: dead, those without counts (the "
+                       "default), or dead-low-high, also those found low or high",
+               .completes = Completes::choice,
+               .choices = {"dead", "dead-low-high"},
+               .store = [](O &o, V v) { o.mask_option = v == "dead-low-high" ? 2 : 1; }});
+  t.push_back({.name = "--mask-format",
+               .value_name = "FORM",
+               .takes = Takes::value,
+               .group = outputs,
+               .help = "the mask's form; each holds spectrum numbers: columns, a line for every "
+                       "spectrum, its number then -3 (left out) or 0 (kept); xml, a "
+                       "detector-masking file listing the numbers left out; msk, those numbers "
+                       "as ranges such as 7-9 (default from FILE's ending: .xml xml, .msk msk, "
+                       "else columns)",
+               .completes = Completes::choice,
+               .choices = {"columns", "xml", "msk"},
+               .store = [](O &o, V v) {
+                 o.mask_format = mask_format_named(v).value_or(MaskFormat::columns);
+               }});
+  t.push_back(
+      {.name = "--summary",
+       .value_name = "FILE",
+       .takes = Takes::value,
+       .group = outputs,
+       .help = "write a JSON summary of what the check found; - writes it on standard "
+               "output, the report then going to standard error",
+       .completes = Completes::file,
+       .store = [](O &o, V v) { o.summary = v == "-" ? v : checked_name("--summary", v); }});
+  t.push_back({.name = "--picture",
+               .value_name = "FILE",
+               .takes = Takes::value,
+               .repeatable = true,
+               .group = outputs,
+               .help = "draw every module and spectrum in FILE, a PNG or SVG picture as its name "
+                       "ends (.png, .svg); repeatable",
+               .completes = Completes::file,
+               .store = [](O &o, V v) {
+                 o.pictures.push_back(checked_name("--picture", v));
+                 if (!picture::format_of(v))
+                   throw UsageError{concat({"--picture: ", v, " ends in neither .png nor .svg"})};
+               }});
+
+  t.push_back({.name = "--quiet",
+               .short_name = 'q',
+               .group = other,
+               .help = "show nothing but errors: no report, warnings or progress (the JSON of "
+                       "--summary - still goes to standard output)",
+               .store = [](O &o, V) { o.quiet = true; }});
+  t.push_back({.name = "--help",
+               .short_name = 'h',
+               .group = other,
+               .help = "show this text",
+               .action = Action::help});
+  t.push_back({.name = "--version",
+               .short_name = 'V',
+               .group = other,
+               .help = "show the program's name and version",
+               .action = Action::version});
+  return t;
+}
+
+// The number of single-character edits (insert, delete, replace, swap two neighbours) that
+// turn one name into the other.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i)
+    d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j)
+    d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+std::string_view without_dashes(std::string_view s) {
+  while (!s.empty() && s.front() == '-')
+    s.remove_prefix(1);
+  return s;
+}
+
+// The known name nearest to a mistyped one: a few edits away, or the only name it begins.
+std::optional<std::string> nearest(std::string_view typed, const std::vector<std::string> &names) {
+  const std::string_view bare = without_dashes(typed);
+  if (bare.empty() || bare.size() > 64)
+    return std::nullopt;
+  std::optional<std::string> best;
+  std::size_t best_distance = 0;
+  std::vector<std::string> beginning;
+  for (const std::string &name : names) {
+    const std::string_view known = without_dashes(name);
+    const std::size_t distance = edit_distance(bare, known);
+    if (!best || distance < best_distance) {
+      best = name;
+      best_distance = distance;
+    }
+    if (bare.size() >= 3 && known.starts_with(bare))
+      beginning.push_back(name);
+  }
+  if (beginning.size() == 1)
+    return beginning.front();
+  const std::size_t allowed = bare.size() <= 4 ? 1 : 2;
+  if (best && best_distance <= allowed)
+    return best;
+  return std::nullopt;
+}
+
+std::vector<std::string> names_of(const std::vector<OptionDef> &table) {
+  std::vector<std::string> names;
+  for (const OptionDef &d : table) {
+    names.emplace_back(d.name);
+    if (d.short_name != 0)
+      names.push_back(std::string("-") + d.short_name);
+  }
+  return names;
+}
+
+const OptionDef *find_option(const std::vector<OptionDef> &table, std::string_view name) {
+  for (const OptionDef &d : table)
+    if (d.name == name ||
+        (d.short_name != 0 && name.size() == 2 && name[0] == '-' && name[1] == d.short_name))
+      return &d;
+  return nullptr;
+}
+
+// A word that reads as an option rather than as a value: "--anything", or a short option of
+// the table ("-q"). "-", "-5" and "-0.5" are values.
+bool looks_like_option(const std::vector<OptionDef> &table, std::string_view word) {
+  return (word.size() > 2 && word.starts_with("--")) ||
+         (word.size() == 2 && word[0] == '-' && find_option(table, word) != nullptr);
+}
+
+std::string unknown_option(std::string_view word, const std::vector<std::string> &names) {
+  const auto near = nearest(word.substr(0, word.find('=')), names);
+  return concat(
+      {"unknown option ", word, near ? "; did you mean " : "", near ? *near : "", near ? "?" : ""});
+}
+
+struct Given {
+  const OptionDef *def;
+  std::string value;
+};
+
+// The rules between options, once every option is read.
+void check_combination(const std::vector<Given> &given) {
+  const auto has = [&given](std::string_view name) {
+    return std::any_of(given.begin(), given.end(),
+                       [name](const Given &g) { return g.def->name == name; });
+  };
+  const int sources =
+      (has("--run") ? 1 : 0) + (has("--run-file") ? 1 : 0) + (has("--integrals") ? 1 : 0);
+  if (sources != 1)
+    throw UsageError{sources == 0 ? "check needs one of --run, --run-file or --integrals"
+                                  : "check takes only one of --run, --run-file or --integrals"};
+  for (const std::string_view name : {"--instrument", "--raw-dir", "--extension"})
+    if (has(name) && !has("--run"))
+      throw UsageError{concat({name, " needs --run"})};
+  if (has("--max-spectrum") && has("--integrals"))
+    throw UsageError{"--max-spectrum needs --run or --run-file"};
+  if (has("--spectrum-list") && has("--spectra-file"))
+    throw UsageError{"--spectrum-list and --spectra-file exclude each other"};
+  for (const std::string_view name : {"--mask-spectra", "--mask-format"})
+    if (has(name) && !has("--mask"))
+      throw UsageError{concat({name, " needs --mask"})};
+}
+
+// The options of `check`: every word is an option, with its value beside it (`--run=5`) or
+// after it (`--run 5`). Help and version end the reading where they stand.
+ParsedCommandLine parse_check(std::span<const std::string> args) {
+  const std::vector<OptionDef> &table = check_option_table();
+  const std::vector<std::string> names = names_of(table);
+  std::vector<Given> given;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &word = args[i];
+    if (word.size() < 2 || word[0] != '-') {
+      // Right after a flag, the word was most likely meant as its value.
+      const bool after_flag = !given.empty() && given.back().def->takes == Takes::nothing &&
+                              args[i - 1].find('=') == std::string::npos;
+      throw UsageError{
+          concat({"unexpected argument ", word.empty() ? "''" : word, after_flag ? " (" : "",
+                  after_flag ? given.back().def->name : "", after_flag ? " takes no value)" : ""})};
+    }
+    if (word == "--")
+      throw UsageError{"unexpected argument --: check takes only options"};
+    const auto equals = word.starts_with("--") ? word.find('=') : std::string::npos;
+    const std::string name = word.substr(0, equals);
+    const OptionDef *def = find_option(table, name);
+    if (def == nullptr)
+      throw UsageError{unknown_option(word, names)};
+    if (def->action == Action::help)
+      return {Request::help, {}};
+    if (def->action == Action::version)
+      return {Request::version, {}};
+    std::string value;
+    if (equals != std::string::npos) {
+      if (def->takes == Takes::nothing)
+        throw UsageError{concat({def->name, " takes no value: ", word})};
+      value = word.substr(equals + 1);
+    } else if (def->takes == Takes::value) {
+      const std::string usage = concat({def->name, " ", def->value_name});
+      if (i + 1 == args.size())
+        throw UsageError{concat({def->name, " needs a value: ", usage})};
+      const std::string &next = args[i + 1];
+      if (looks_like_option(table, next))
+        throw UsageError{
+            concat({def->name, " needs a value (", usage, "), but ", next,
+                    " is an option; for a value of that name write ", def->name, "=", next})};
+      value = next;
+      ++i;
+    } else if (def->takes == Takes::optional && i + 1 < args.size() &&
+               (args[i + 1] == "-" || !args[i + 1].starts_with("-"))) {
+      value = args[++i];
+    }
+    if (!def->repeatable)
+      for (const Given &g : given)
+        if (g.def == def)
+          throw UsageError{concat({def->name, " is given twice; give it once"})};
+    if (!def->choices.empty() &&
+        std::find(def->choices.begin(), def->choices.end(), value) == def->choices.end()) {
+      std::vector<std::string> choices(def->choices.begin(), def->choices.end());
+      throw UsageError{concat({def->name, ": ", value, " is not one of ", joined(choices, ", ")})};
+    }
+    given.push_back({def, value});
+  }
+
+  check_combination(given);
+  ParsedCommandLine parsed{Request::check, {}};
+  CheckOptions &o = parsed.options;
+  bool format_given = false;
+  for (const Given &g : given) {
+    g.def->store(o, g.value);
+    format_given = format_given || g.def->name == "--mask-format";
+  }
+  // Without --mask-format the mask's form follows its name.
+  if (o.mask && !format_given)
+    o.mask_format = mask_format_of(*o.mask);
+  return parsed;
+}
+
+} // namespace
+
+const std::vector<OptionDef> &check_option_table() {
+  static const std::vector<OptionDef> table = make_table();
+  return table;
+}
+
+ParsedCommandLine parse_command_line(std::span<const std::string> args) {
+  if (args.empty())
+    return {Request::dialogue, {}};
+  const std::string &first = args.front();
+  if (first == "check")
+    return parse_check(args.subspan(1));
+  const std::vector<OptionDef> &table = check_option_table();
+  if (const OptionDef *def = find_option(table, first.substr(0, first.find('='))); def) {
+    if (def->action == Action::help)
+      return {Request::help, {}};
+    if (def->action == Action::version)
+      return {Request::version, {}};
+    throw UsageError{
+        concat({def->name, " is an option of check: bantrisk check ", def->name, " ..."})};
+  }
+  if (first.starts_with("-")) {
+    // A mistyped option of check, given before the command, is shown in its place.
+    const std::string name = first.substr(0, first.find('='));
+    if (const auto near = nearest(name, names_of(table));
+        near && *near != "--help" && *near != "-h" && *near != "--version" && *near != "-V")
+      throw UsageError{concat({"unknown option ", first, "; did you mean check ", *near, "?"})};
+    throw UsageError{unknown_option(first, {"--help", "-h", "--version", "-V"})};
+  }
+  const auto near = nearest(first, {"check"});
+  throw UsageError{concat(
+      {"unknown command ", first, near ? "; did you mean check?" : "; the command is check"})};
+}
+
+} // namespace bantrisk
