@@ -20,6 +20,11 @@ namespace bantrisk {
 
 namespace {
 
+// A value as a message shows it: an empty one as ''.
+std::string shown_value(const std::string &value) {
+  return value.empty() ? "''" : value;
+}
+
 std::string text_of(float value) {
   char buf[32];
   const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
@@ -42,7 +47,7 @@ float single_real(std::string_view option, const std::string &text) {
                              text_of(std::numeric_limits<float>::max()), ")"})};
   }
   if (!whole || ec != std::errc())
-    throw UsageError{concat({option, ": ", text, " is not a real number"})};
+    throw UsageError{concat({option, ": ", shown_value(text), " is not a real number"})};
   if (!std::isfinite(value))
     throw UsageError{concat({option, ": ", text, " is not a finite real number"})};
   return value;
@@ -56,8 +61,8 @@ std::int32_t whole_number(std::string_view option, const std::string &text, std:
   const char *end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high)
-    throw UsageError{concat(
-        {option, ": ", text, " is not a whole number ", exact_int(low), " to ", exact_int(high)})};
+    throw UsageError{concat({option, ": ", shown_value(text), " is not a whole number ",
+                             exact_int(low), " to ", exact_int(high)})};
   return value;
 }
 
@@ -474,7 +479,7 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
       const bool after_flag = !given.empty() && given.back().def->takes == Takes::nothing &&
                               args[i - 1].find('=') == std::string::npos;
       throw UsageError{
-          concat({"unexpected argument ", word.empty() ? "''" : word, after_flag ? " (" : "",
+          concat({"unexpected argument ", shown_value(word), after_flag ? " (" : "",
                   after_flag ? given.back().def->name : "", after_flag ? " takes no value)" : ""})};
     }
     if (word == "--")
@@ -515,7 +520,8 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
     if (!def->choices.empty() &&
         std::find(def->choices.begin(), def->choices.end(), value) == def->choices.end()) {
       std::vector<std::string> choices(def->choices.begin(), def->choices.end());
-      throw UsageError{concat({def->name, ": ", value, " is not one of ", joined(choices, ", ")})};
+      throw UsageError{
+          concat({def->name, ": ", shown_value(value), " is not one of ", joined(choices, ", ")})};
     }
     given.push_back({def, value});
   }
