@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <set>
@@ -113,6 +114,63 @@ std::string defaults_of_limits() {
   return joined(limits, " ");
 }
 
+using Store = std::function<void(CheckOptions &, const std::string &)>;
+
+// An option that takes a value.
+OptionDef valued(std::string_view name, std::string_view value_name, const std::string &group,
+                 std::string help, Store store, Completes completes = Completes::nothing) {
+  return {.name = name,
+          .value_name = value_name,
+          .takes = Takes::value,
+          .group = group,
+          .help = std::move(help),
+          .completes = completes,
+          .store = std::move(store)};
+}
+
+// An option that names a file, held in `field`.
+template <typename Field>
+OptionDef file_option(std::string_view name, const std::string &group, std::string help,
+                      Field CheckOptions::*field) {
+  return valued(
+      name, "FILE", group, std::move(help),
+      [name, field](CheckOptions &o, const std::string &v) { o.*field = checked_name(name, v); },
+      Completes::file);
+}
+
+// An option whose value is a real, held in `field`.
+OptionDef real_option(std::string_view name, const std::string &group, std::string help,
+                      float CheckOptions::*field) {
+  return valued(
+      name, "X", group, std::move(help),
+      [name, field](CheckOptions &o, const std::string &v) { o.*field = single_real(name, v); });
+}
+
+// An option whose value is one of the three-character codes of the raw file's name, held in
+// `field`: the instrument (letters only) or the extension.
+OptionDef code_option(std::string_view name, std::string_view value_name, const std::string &group,
+                      std::string help, bool letters_only, std::string CheckOptions::*field) {
+  return valued(name, value_name, group, std::move(help),
+                [name, letters_only, field](CheckOptions &o, const std::string &v) {
+                  if (const auto fault = code_fault(v, letters_only))
+                    throw UsageError{concat({name, ": ", v, " ", *fault, "; it must be exactly ",
+                                             letters_only ? "three letters"
+                                                          : "three characters, neither blanks "
+                                                            "nor /"})};
+                  o.*field = v;
+                });
+}
+
+// A flag, which sets `field`.
+OptionDef flag(std::string_view name, char short_name, const std::string &group, std::string help,
+               bool CheckOptions::*field) {
+  return {.name = name,
+          .short_name = short_name,
+          .group = group,
+          .help = std::move(help),
+          .store = [field](CheckOptions &o, const std::string &) { o.*field = true; }};
+}
+
 // The table. Every store reads one value into its field; the rules between options are
 // checked once all are read.
 std::vector<OptionDef> make_table() {
@@ -126,224 +184,146 @@ std::vector<OptionDef> make_table() {
   using O = CheckOptions;
   using V = const std::string &;
   std::vector<OptionDef> t;
-  t.push_back(
-      {.name = "--run",
-       .value_name = "N",
-       .takes = Takes::value,
-       .group = source,
-       .help = concat({"integrate run N (0 to ", exact_int(max_run_number),
-                       ") from its raw file, whose name is the raw-file folder, the instrument, "
-                       "N in five digits, a dot and the extension: with KRV_DATA=/data/runs/, "
-                       "run 1234 is /data/runs/KRV01234.",
-                       extension}),
-       .store = [](O &o, V v) { o.run = whole_number("--run", v, 0, max_run_number); }});
-  t.push_back({.name = "--instrument",
-               .value_name = "ABC",
-               .takes = Takes::value,
-               .group = source,
-               .help = concat({"the three letters that begin the raw file's name and name the "
-                               "variable of its folder, ABC_DATA (default ",
-                               instrument, "); with --run"}),
-               .store = [](O &o, V v) {
-                 if (const auto fault = code_fault(v, true))
-                   throw UsageError{concat(
-                       {"--instrument: ", v, " ", *fault, "; it must be exactly three letters"})};
-                 o.instrument = v;
-               }});
-  t.push_back(
-      {.name = "--raw-dir",
-       .value_name = "DIR",
-       .takes = Takes::value,
-       .group = source,
-       .help = concat({"the folder of the raw files, a final / added when it has none (default: "
-                       "the value of ABC_DATA as it stands, ",
-                       raw_directory_variable(instrument), " for ", instrument, "); with --run"}),
-       .completes = Completes::folder,
-       .store = [](O &o, V v) {
-         std::string dir = checked_name("--raw-dir", v);
-         if (dir.back() != '/')
-           dir += '/';
-         if (dir.size() > static_cast<std::size_t>(max_raw_directory_length))
-           throw UsageError{
-               concat({"--raw-dir: a folder of ", exact_int(static_cast<std::int64_t>(dir.size())),
-                       " characters is too long: at most ", exact_int(max_raw_directory_length),
-                       " fit in the raw file name"})};
-         o.raw_dir = dir;
-       }});
-  t.push_back({.name = "--extension",
-               .value_name = "EXT",
-               .takes = Takes::value,
-               .group = source,
-               .help = concat({"the three characters after the dot of the raw file's name "
-                               "(default ",
-                               extension, "); with --run"}),
-               .store = [](O &o, V v) {
-                 if (const auto fault = code_fault(v, false))
-                   throw UsageError{concat({"--extension: ", v, " ", *fault,
-                                            "; it must be exactly three characters, neither "
-                                            "blanks nor /"})};
-                 o.extension = v;
-               }});
-  t.push_back({.name = "--run-file",
-               .value_name = "PATH",
-               .takes = Takes::value,
-               .group = source,
-               .help = "integrate this run file, whatever its name",
-               .completes = Completes::file,
-               .store = [](O &o, V v) { o.run_file = checked_name("--run-file", v); }});
-  t.push_back({.name = "--integrals",
-               .value_name = "FILE",
-               .takes = Takes::value,
-               .group = source,
-               .help = concat({"check the spectrum integrals that an earlier check saved (with "
-                               "--save-integrals, or the dialogue's ",
-                               default_integrals_file, ") instead of integrating a run"}),
-               .completes = Completes::file,
-               .store = [](O &o, V v) { o.integrals = checked_name("--integrals", v); }});
-  t.push_back(
-      {.name = "--max-spectrum",
-       .value_name = "N",
-       .takes = Takes::value,
-       .group = source,
-       .help = concat({"check spectra 1 to N only, N at most ", exact_int(max_spectrum_bound),
-                       " (default 0: every spectrum); with --run or --run-file"}),
-       .store = [](O &o, V v) {
-         o.max_spectrum = whole_number("--max-spectrum", v, 0, max_spectrum_bound);
-       }});
+  t.push_back(valued(
+      "--run", "N", source,
+      concat({"integrate run N (0 to ", exact_int(max_run_number),
+              ") from its raw file, whose name is the raw-file folder, the instrument, N in five "
+              "digits, a dot and the extension: with KRV_DATA=/data/runs/, run 1234 is "
+              "/data/runs/KRV01234.",
+              extension}),
+      [](O &o, V v) { o.run = whole_number("--run", v, 0, max_run_number); }));
+  t.push_back(code_option("--instrument", "ABC", source,
+                          concat({"the three letters that begin the raw file's name and name the "
+                                  "variable of its folder, ABC_DATA (default ",
+                                  instrument, "); with --run"}),
+                          true, &O::instrument));
+  t.push_back(valued(
+      "--raw-dir", "DIR", source,
+      concat({"the folder of the raw files, a final / added when it has none (default: the value "
+              "of ABC_DATA as it stands, ",
+              raw_directory_variable(instrument), " for ", instrument, "); with --run"}),
+      [](O &o, V v) {
+        std::string dir = checked_name("--raw-dir", v);
+        if (dir.back() != '/')
+          dir += '/';
+        if (dir.size() > static_cast<std::size_t>(max_raw_directory_length))
+          throw UsageError{
+              concat({"--raw-dir: a folder of ", exact_int(static_cast<std::int64_t>(dir.size())),
+                      " characters is too long: at most ", exact_int(max_raw_directory_length),
+                      " fit in the raw file name"})};
+        o.raw_dir = dir;
+      },
+      Completes::folder));
+  t.push_back(code_option("--extension", "EXT", source,
+                          concat({"the three characters after the dot of the raw file's name "
+                                  "(default ",
+                                  extension, "); with --run"}),
+                          false, &O::extension));
+  t.push_back(file_option("--run-file", source, "integrate this run file, whatever its name",
+                          &O::run_file));
+  t.push_back(file_option("--integrals", source,
+                          concat({"check the spectrum integrals that an earlier check saved "
+                                  "(with --save-integrals, or the dialogue's ",
+                                  default_integrals_file, ") instead of integrating a run"}),
+                          &O::integrals));
+  t.push_back(valued("--max-spectrum", "N", source,
+                     concat({"check spectra 1 to N only, N at most ", exact_int(max_spectrum_bound),
+                             " (default 0: every spectrum); with --run or --run-file"}),
+                     [](O &o, V v) {
+                       o.max_spectrum = whole_number("--max-spectrum", v, 0, max_spectrum_bound);
+                     }));
 
-  t.push_back({.name = "--spectrum-list",
-               .value_name = "FILE",
-               .takes = Takes::value,
-               .group = map,
-               .help = concat({"the list that names the spectra file for each number of spectra "
-                               "(default ",
-                               default_spectrum_list,
-                               " in the folder Z_R names, or in the current folder when Z_R is "
-                               "unset)"}),
-               .completes = Completes::file,
-               .store = [](O &o, V v) { o.spectrum_list = checked_name("--spectrum-list", v); }});
-  t.push_back({.name = "--spectra-file",
-               .value_name = "FILE",
-               .takes = Takes::value,
-               .group = map,
-               .help = "read the detector element of every spectrum from this spectra file; no "
-                       "list is read",
-               .completes = Completes::file,
-               .store = [](O &o, V v) { o.spectra_file = checked_name("--spectra-file", v); }});
+  t.push_back(file_option("--spectrum-list", map,
+                          concat({"the list that names the spectra file for each number of "
+                                  "spectra (default ",
+                                  default_spectrum_list,
+                                  " in the folder Z_R names, or in the current folder when Z_R "
+                                  "is unset)"}),
+                          &O::spectrum_list));
+  t.push_back(file_option("--spectra-file", map,
+                          "read the detector element of every spectrum from this spectra file; "
+                          "no list is read",
+                          &O::spectra_file));
 
-  t.push_back({.name = "--low-fraction",
-               .value_name = "X",
-               .takes = Takes::value,
-               .group = checks,
-               .help = concat({"a module is low when its average counts per spectrum are below X "
-                               "times its bank's average (default ",
-                               text_of(default_low_fraction), ")"}),
-               .store = [](O &o, V v) { o.low_fraction = single_real("--low-fraction", v); }});
-  t.push_back({.name = "--high-fraction",
-               .value_name = "X",
-               .takes = Takes::value,
-               .group = checks,
-               .help = concat({"a module is high when its average is above X times its bank's "
-                               "average (default ",
-                               text_of(default_high_fraction), ")"}),
-               .store = [](O &o, V v) { o.high_fraction = single_real("--high-fraction", v); }});
-  t.push_back({.name = "--limits",
-               .value_name = "BANK:LOW:HIGH",
-               .takes = Takes::value,
-               .repeatable = true,
-               .group = checks,
-               .help = concat({"a spectrum of bank BANK (1 to 8) is low below LOW times its "
-                               "module's average and high above HIGH times it; repeatable, a "
-                               "later one for a bank winning (defaults ",
-                               defaults_of_limits(), ")"}),
-               .store = [](O &o, V v) { o.limits.push_back(bank_limits_of(v)); }});
-  t.push_back({.name = "--counts-per-spectrum",
-               .group = checks,
-               .help = "also report every module's and every bank's average counts per spectrum",
-               .store = [](O &o, V) { o.counts_per_spectrum = true; }});
+  t.push_back(real_option("--low-fraction", checks,
+                          concat({"a module is low when its average counts per spectrum are "
+                                  "below X times its bank's average (default ",
+                                  text_of(default_low_fraction), ")"}),
+                          &O::low_fraction));
+  t.push_back(real_option("--high-fraction", checks,
+                          concat({"a module is high when its average is above X times its "
+                                  "bank's average (default ",
+                                  text_of(default_high_fraction), ")"}),
+                          &O::high_fraction));
+  t.push_back(valued("--limits", "BANK:LOW:HIGH", checks,
+                     concat({"a spectrum of bank BANK (1 to 8) is low below LOW times its "
+                             "module's average and high above HIGH times it; repeatable, a "
+                             "later one for a bank winning (defaults ",
+                             defaults_of_limits(), ")"}),
+                     [](O &o, V v) { o.limits.push_back(bank_limits_of(v)); }));
+  t.back().repeatable = true;
+  t.push_back(flag("--counts-per-spectrum", 0, checks,
+                   "also report every module's and every bank's average counts per spectrum",
+                   &O::counts_per_spectrum));
 
-  t.push_back({.name = "--results",
-               .value_name = "FILE",
-               .takes = Takes::value,
-               .group = outputs,
-               .help = concat({"the results file, which holds every line of the report (default ",
-                               default_results_file, ")"}),
-               .completes = Completes::file,
-               .store = [](O &o, V v) { o.results = checked_name("--results", v); }});
-  t.push_back(
-      {.name = "--save-integrals",
-       .value_name = "FILE",
-       .takes = Takes::optional,
-       .group = outputs,
-       .help = concat({"save the spectrum integrals in FILE (default ", default_integrals_file,
-                       "), for a later check with --integrals; without this option "
-                       "nothing is saved"}),
-       .completes = Completes::file,
-       .store = [](O &o, V v) {
-         o.save_integrals =
-             v.empty() ? std::string(default_integrals_file) : checked_name("--save-integrals", v);
-       }});
-  t.push_back({.name = "--mask",
-               .value_name = "FILE",
-               .takes = Takes::value,
-               .group = outputs,
-               .help = "write a mask file: the numbers of the spectra that later analysis should "
-                       "leave out, in the form of --mask-format; without this option no mask is "
-                       "written",
-               .completes = Completes::file,
-               .store = [](O &o, V v) { o.mask = checked_name("--mask", v); }});
-  t.push_back({.name = "--mask-spectra",
-               .value_name = "WHICH",
-               .takes = Takes::value,
-               .group = outputs,
-               .help = "the spectra the mask leaves out: dead, those without counts (the "
-                       "default), or dead-low-high, also those found low or high",
-               .completes = Completes::choice,
-               .choices = {"dead", "dead-low-high"},
-               .store = [](O &o, V v) { o.mask_option = v == "dead-low-high" ? 2 : 1; }});
-  t.push_back({.name = "--mask-format",
-               .value_name = "FORM",
-               .takes = Takes::value,
-               .group = outputs,
-               .help = "the mask's form; each holds spectrum numbers: columns, a line for every "
-                       "spectrum, its number then -3 (left out) or 0 (kept); xml, a "
-                       "detector-masking file listing the numbers left out; msk, those numbers "
-                       "as ranges such as 7-9 (default from FILE's ending: .xml xml, .msk msk, "
-                       "else columns)",
-               .completes = Completes::choice,
-               .choices = {"columns", "xml", "msk"},
-               .store = [](O &o, V v) {
-                 o.mask_format = mask_format_named(v).value_or(MaskFormat::columns);
-               }});
-  t.push_back(
-      {.name = "--summary",
-       .value_name = "FILE",
-       .takes = Takes::value,
-       .group = outputs,
-       .help = "write a JSON summary of what the check found; - writes it on standard "
-               "output, the report then going to standard error",
-       .completes = Completes::file,
-       .store = [](O &o, V v) { o.summary = v == "-" ? v : checked_name("--summary", v); }});
-  t.push_back({.name = "--picture",
-               .value_name = "FILE",
-               .takes = Takes::value,
-               .repeatable = true,
-               .group = outputs,
-               .help = "draw every module and spectrum in FILE, a PNG or SVG picture as its name "
-                       "ends (.png, .svg); repeatable",
-               .completes = Completes::file,
-               .store = [](O &o, V v) {
-                 o.pictures.push_back(checked_name("--picture", v));
-                 if (!picture::format_of(v))
-                   throw UsageError{concat({"--picture: ", v, " ends in neither .png nor .svg"})};
-               }});
+  t.push_back(file_option("--results", outputs,
+                          concat({"the results file, which holds every line of the report "
+                                  "(default ",
+                                  default_results_file, ")"}),
+                          &O::results));
+  t.push_back(valued(
+      "--save-integrals", "FILE", outputs,
+      concat({"save the spectrum integrals in FILE (default ", default_integrals_file,
+              "), for a later check with --integrals; without this option "
+              "nothing is saved"}),
+      [](O &o, V v) {
+        o.save_integrals =
+            v.empty() ? std::string(default_integrals_file) : checked_name("--save-integrals", v);
+      },
+      Completes::file));
+  t.back().takes = Takes::optional;
+  t.push_back(file_option("--mask", outputs,
+                          "write a mask file: the numbers of the spectra that later analysis "
+                          "should leave out, in the form of --mask-format; without this option "
+                          "no mask is written",
+                          &O::mask));
+  t.push_back(valued(
+      "--mask-spectra", "WHICH", outputs,
+      "the spectra the mask leaves out: dead, those without counts (the "
+      "default), or dead-low-high, also those found low or high",
+      [](O &o, V v) { o.mask_option = v == "dead-low-high" ? 2 : 1; }, Completes::choice));
+  t.back().choices = {"dead", "dead-low-high"};
+  t.push_back(valued(
+      "--mask-format", "FORM", outputs,
+      "the mask's form; each holds spectrum numbers: columns, a line for every "
+      "spectrum, its number then -3 (left out) or 0 (kept); xml, a "
+      "detector-masking file listing the numbers left out; msk, those numbers as "
+      "ranges such as 7-9 (default from FILE's ending: .xml xml, .msk msk, else "
+      "columns)",
+      [](O &o, V v) { o.mask_format = mask_format_named(v).value_or(MaskFormat::columns); },
+      Completes::choice));
+  t.back().choices = {"columns", "xml", "msk"};
+  t.push_back(valued(
+      "--summary", "FILE", outputs,
+      "write a JSON summary of what the check found; - writes it on standard output, the report "
+      "then going to standard error",
+      [](O &o, V v) { o.summary = v == "-" ? v : checked_name("--summary", v); }, Completes::file));
+  t.push_back(valued(
+      "--picture", "FILE", outputs,
+      "draw every module and spectrum in FILE, a PNG or SVG picture as its name ends (.png, "
+      ".svg); repeatable",
+      [](O &o, V v) {
+        o.pictures.push_back(checked_name("--picture", v));
+        if (!picture::format_of(v))
+          throw UsageError{concat({"--picture: ", v, " ends in neither .png nor .svg"})};
+      },
+      Completes::file));
+  t.back().repeatable = true;
 
-  t.push_back({.name = "--quiet",
-               .short_name = 'q',
-               .group = other,
-               .help = "show nothing but errors: no report, warnings or progress (the JSON of "
-                       "--summary - still goes to standard output)",
-               .store = [](O &o, V) { o.quiet = true; }});
+  t.push_back(flag("--quiet", 'q', other,
+                   "show nothing but errors: no report, warnings or progress (the JSON of "
+                   "--summary - still goes to standard output)",
+                   &O::quiet));
   t.push_back({.name = "--help",
                .short_name = 'h',
                .group = other,

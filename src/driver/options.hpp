@@ -2,6 +2,7 @@
 // The options of `bantrisk check`, in one table: the parser below, `--help`, the manual page and
 // the shell completion are all made from it, so an option, its default and its words are
 // written once.
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,7 +42,7 @@ struct OptionDef {
   Action action = Action::store;
   // Reads the value into the options, refusing a bad one with a UsageError. For a flag the value
   // is empty; for --save-integrals given without one it is empty too.
-  void (*store)(CheckOptions &, const std::string &value) = nullptr;
+  std::function<void(CheckOptions &, const std::string &value)> store{};
 };
 
 // Every option of `check`, in the order of the help text.
