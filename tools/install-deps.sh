@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev nlohmann-json3-dev
   libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev
-  python3-jsonschema groff-base)
+  python3-jsonschema groff-base man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
