@@ -3,10 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
 #include <iostream>
 #include <limits>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dataaccess/dataaccess.hpp"
@@ -25,11 +23,6 @@ namespace bantrisk {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A command line that cannot be used; the text says what is wrong.
-struct UsageError {
-  std::string what;
-};
 
 constexpr std::string_view usage_text =
     R"(bantrisk checks the detectors of a time-of-flight instrument after a run.
@@ -92,71 +85,6 @@ std::optional<std::string> checked_name(const std::string &option,
   if (!name)
     return std::nullopt;
   return checked_name(option, *name);
-}
-
-bool same_file(const std::string &a, const std::string &b) {
-  if (full_name_of(a) == full_name_of(b))
-    return true;
-  std::error_code ec;
-  return fs::equivalent(a, b, ec) && !ec;
-}
-
-// Devices and pipes (/dev/null) may stand for more than one output.
-bool is_device(const std::string &name) {
-  std::error_code ec;
-  const auto status = fs::status(name, ec);
-  return !ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
-}
-
-// True when `name` opens the regular file or the pipe that standard output writes to.
-bool is_standard_output(const std::string &name) {
-  struct stat out {};
-  struct stat named {};
-  if (::fstat(STDOUT_FILENO, &out) != 0 ||
-      !(S_ISREG(out.st_mode) || S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode)))
-    return false;
-  return ::stat(name.c_str(), &named) == 0 && named.st_dev == out.st_dev &&
-         named.st_ino == out.st_ino;
-}
-
-// No output may replace an input or another output of the same check. Saving the integrals over
-// the integrals file they were read from is allowed: the file is read whole first.
-void refuse_aliases(const CheckOptions &o, const std::optional<std::string> &raw_name) {
-  std::vector<std::pair<std::string, std::string>> inputs, outputs;
-  const auto add = [](auto &list, const char *option, const std::optional<std::string> &name) {
-    if (name)
-      list.emplace_back(option, *name);
-  };
-  add(inputs, "--run-file", o.run_file);
-  add(inputs, "--run", raw_name);
-  add(inputs, "--integrals", o.integrals);
-  add(inputs, "--spectrum-list", o.spectrum_list);
-  add(inputs, "--spectra-file", o.spectra_file);
-  add(outputs, "--results", o.results);
-  add(outputs, "--save-integrals", o.save_integrals);
-  add(outputs, "--mask", o.mask);
-  if (o.summary && *o.summary != "-")
-    add(outputs, "--summary", o.summary);
-  for (const std::string &picture : o.pictures)
-    add(outputs, "--picture", picture);
-  // Standard output holds the console report or the JSON summary: an output file that is the
-  // file or pipe standard output goes to (/dev/stdout) would replace it or be mixed into it.
-  const bool stdout_used = !o.quiet || (o.summary && *o.summary == "-");
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    const auto &[option, name] = outputs[i];
-    if (stdout_used && is_standard_output(name))
-      throw UsageError{option + " names standard output: " + name};
-    if (is_device(name))
-      continue;
-    for (std::size_t j = 0; j < i; ++j)
-      if (same_file(name, outputs[j].second))
-        throw UsageError{option + " names the same file as " + outputs[j].first + ": " + name};
-    for (const auto &[in_option, in_name] : inputs) {
-      const bool allowed = option == "--save-integrals" && in_option == "--integrals";
-      if (!allowed && same_file(name, in_name))
-        throw UsageError{option + " would replace the input file of " + in_option + ": " + name};
-    }
-  }
 }
 
 struct CheckCommand {
@@ -233,7 +161,7 @@ struct CheckCommand {
     app->add_flag("--quiet", quiet, "Only errors (and the JSON with --summary -)")->group(outputs);
   }
 
-  CheckOptions options(const EnvLookup &env) const {
+  CheckOptions options() const {
     CheckOptions o;
     const int sources = (run ? 1 : 0) + (run_file ? 1 : 0) + (integrals ? 1 : 0);
     if (sources != 1)
@@ -319,15 +247,6 @@ struct CheckCommand {
     }
     o.quiet = quiet;
 
-    // The raw file the run number names, so that no output can replace it.
-    std::optional<std::string> raw_name;
-    if (o.run) {
-      const std::string dir = raw_directory_of(o, env);
-      if (dir.size() <= static_cast<std::size_t>(max_raw_directory_length))
-        raw_name = std::string(trimmed(compose_raw_name(dir, static_cast<int>(dir.size()),
-                                                        o.instrument, *o.run, o.extension)));
-    }
-    refuse_aliases(o, raw_name);
     return o;
   }
 };
@@ -372,7 +291,7 @@ int bantrisk_main(int argc, char **argv) {
     app.parse(argc, argv);
     if (!check.app->parsed())
       throw UsageError{"nothing to do: give a command, --help or --version"};
-    const CheckOptions options = check.options(process_env);
+    const CheckOptions options = check.options();
     return run_check(options, process_env, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
   } catch (const CLI::CallForHelp &) {
     return shown_on_stdout(std::string(usage_text) + check.app->help("bantrisk"));
@@ -380,8 +299,12 @@ int bantrisk_main(int argc, char **argv) {
     return shown_on_stdout("bantrisk " + std::string(program_version) + "\n");
   } catch (const CLI::ParseError &e) {
     return usage_error(e.what());
-  } catch (const UsageError &e) {
-    return usage_error(e.what);
+  } catch (const ProgramStop &stop) {
+    // A command line refused (a UsageError), or any other end not told yet.
+    if (stop.kind() == ProgramStop::Kind::usage)
+      return usage_error(stop.message());
+    std::cerr << "bantrisk: " << shown_text(stop.message()) << '\n';
+    return stop.status();
   }
 }
 
