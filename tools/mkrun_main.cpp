@@ -3,6 +3,7 @@
 #include "mkrun_plan.hpp"
 
 #include "lib/detector_numbering.hpp"
+#include "lib/output_file.hpp"
 
 #include "dataaccess/nexus_writer.hpp"
 
@@ -12,8 +13,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -173,12 +174,17 @@ void write_run(const Options &o, const Plan &plan, const std::filesystem::path &
       });
 }
 
+// A text file, through the program's one writer of output files: put in place only whole.
 void write_text(const std::filesystem::path &file, const std::string &text) {
-  std::ofstream out(file);
-  out << text;
-  out.close();
+  int error = 0;
+  const auto out = bantrisk::ReplacingFile::create(file.string(), error);
   if (!out) {
-    throw std::runtime_error("cannot write " + file.string());
+    throw std::runtime_error("cannot create " + file.string() + " (" + std::strerror(error) + ")");
+  }
+  out->write(text);
+  if (!out->commit()) {
+    throw std::runtime_error("cannot write " + file.string() + " (" +
+                             std::strerror(out->error()) + ")");
   }
 }
 
