@@ -454,8 +454,8 @@ struct Named {
 };
 
 std::ostream &operator<<(std::ostream &os, const Named &n) {
-  for (const auto *list : {&n.dead_modules, &n.low_modules, &n.high_modules, &n.low_spectra,
-                           &n.high_spectra})
+  for (const auto *list :
+       {&n.dead_modules, &n.low_modules, &n.high_modules, &n.low_spectra, &n.high_spectra})
     os << "[" << bantrisk::joined(*list, " ") << "] ";
   return os;
 }
@@ -488,8 +488,8 @@ Named from_json(const nlohmann::json &j) {
     n.low_modules.push_back(m["label"]);
   for (const auto &m : j["high_modules"])
     n.high_modules.push_back(m["label"]);
-  for (const auto &[key, list] : {std::pair{"low_spectra", &n.low_spectra},
-                                  std::pair{"high_spectra", &n.high_spectra}})
+  for (const auto &[key, list] :
+       {std::pair{"low_spectra", &n.low_spectra}, std::pair{"high_spectra", &n.high_spectra}})
     for (const auto &s : j[key])
       list->push_back(std::to_string(s["spectrum"].get<int>()) + " " +
                       s["module"].get<std::string>());

@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 #include <sstream>
-#include <vector>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "driver_harness.hpp"
 #include "lib/files.hpp"
@@ -227,7 +227,7 @@ TEST(PutInPlaceTogether, AllOrNothing) {
   namespace fs = std::filesystem;
   struct Case {
     const char *what;
-    std::vector<std::string> names; // "-" for a stream
+    std::vector<std::string> names;  // "-" for a stream
     std::function<void()> meanwhile; // before the files are put in place
     std::size_t placed;
     bool complete;

@@ -176,6 +176,32 @@ TEST(Hostile, SignalsRemoveTheTemporaryFiles) {
   }
 }
 
+// The same for a check, which makes every temporary file at its start: ended while it writes a
+// mask into a pipe whose reader does not read, it leaves none of them, and no output.
+TEST(Hostile, SignalsRemoveTheTemporaryFilesOfACheck) {
+  ScratchDir scratch;
+  std::string integrals = " 20000\n";
+  for (int s = 1; s <= 20000; ++s)
+    integrals += " " + std::to_string(s) + " 5\n";
+  write_file("i.ans", integrals);
+  write_file("sp.dat", "one entry\n1\ncode spectrum\n101001 20000\n");
+  const std::string script =
+      "mkfifo m.pipe && exec 3<>m.pipe\n'" + std::string(BANTRISK_BINARY) +
+      "' check --integrals i.ans --spectra-file sp.dat --mask m.pipe --picture p.png "
+      "--summary s.json --quiet 2> .errors &\npid=$!\n"
+      "i=0; until ls -A | grep -q '^\\.s\\.json\\.' || [ $i -ge 600 ]; do sleep 0.05; "
+      "i=$((i+1)); done\nkill -TERM $pid; wait $pid; echo $? > .status\n";
+  write_file(".script", script);
+  ASSERT_EQ(std::system("sh .script 2>/dev/null"), 0);     // quiet about the job it ends
+  EXPECT_GT(std::atoi(read_file(".status").c_str()), 128); // ended by the signal
+  std::vector<std::string> left;
+  for (const auto &entry : fs::directory_iterator(scratch.path()))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".errors", ".script", ".status", "i.ans", "m.pipe",
+                                            "sp.dat"}));
+}
+
 } // namespace
 
 namespace {

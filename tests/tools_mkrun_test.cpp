@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>

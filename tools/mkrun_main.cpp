@@ -183,8 +183,8 @@ void write_text(const std::filesystem::path &file, const std::string &text) {
   }
   out->write(text);
   if (!out->commit()) {
-    throw std::runtime_error("cannot write " + file.string() + " (" +
-                             std::strerror(out->error()) + ")");
+    throw std::runtime_error("cannot write " + file.string() + " (" + std::strerror(out->error()) +
+                             ")");
   }
 }
 

@@ -1,9 +1,9 @@
 #include "driver/check_command.hpp"
 
 #include <algorithm>
-#include <ctime>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -17,8 +17,8 @@
 #include "driver/picture_file.hpp"
 #include "driver/run_state.hpp"
 #include "driver/summary_json.hpp"
-#include "lib/fields.hpp"
 #include "lib/events.hpp"
+#include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/program_stop.hpp"
 #include "lib/raw_location.hpp"
@@ -164,14 +164,15 @@ public:
     const std::string full(trimmed(name));
     if (which == InputKind::spectrum_list)
       throw ProgramStop::report(concat({"spectrum file list not found: ", full,
-                                 "; name it with --spectrum-list or the spectra file with "
-                                 "--spectra-file"}));
+                                        "; name it with --spectrum-list or the spectra file with "
+                                        "--spectra-file"}));
     if (o_.spectra_file)
-      throw ProgramStop::report(concat({"spectra file not found: ", full, "; check --spectra-file"}));
+      throw ProgramStop::report(
+          concat({"spectra file not found: ", full, "; check --spectra-file"}));
     const std::string_view list = trimmed(run.list_name);
     if (blank)
-      throw ProgramStop::report(concat({"the line for ", exact_int(run.spectra), " spectra in ", list,
-                                 " names no spectra file", name_it}));
+      throw ProgramStop::report(concat({"the line for ", exact_int(run.spectra), " spectra in ",
+                                        list, " names no spectra file", name_it}));
     throw ProgramStop::report(
         concat({"spectra file not found: ", full, " (named in ", list, ")", name_it}));
   }
@@ -367,8 +368,8 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     if (const int unit = unit_of(planned.option); unit != 0)
       planned.file = io.take_finished(unit);
     if (!planned.file) {
-      events.tell(concat({planned.option, ": ", planned.full_name(),
-                          " was not written; no file was replaced"}));
+      events.tell(concat(
+          {planned.option, ": ", planned.full_name(), " was not written; no file was replaced"}));
       return exit_fatal;
     }
     const std::string name = planned.full_name();
@@ -394,10 +395,10 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     for (PlannedOutput &planned : plan.outputs()) {
       if (planned.option == "--picture") {
         if (!picture)
-          picture = describe_picture(
-              findings, *run,
-              mask ? std::optional(static_cast<std::int32_t>(mask->masked)) : std::nullopt,
-              options.mask_option, check_date());
+          picture = describe_picture(findings, *run,
+                                     mask ? std::optional(static_cast<std::int32_t>(mask->masked))
+                                          : std::nullopt,
+                                     options.mask_option, check_date());
         planned.file->write(picture_bytes(*picture, planned.name));
       } else if (planned.option == "--summary") {
         planned.file->write(summary_json(findings, mask, files) + "\n");

@@ -9,20 +9,23 @@
 
 namespace bantrisk {
 
+namespace {
+template <typename Found>
+std::vector<Found> in_state(const std::vector<Found> &found, State state) {
+  std::vector<Found> in;
+  for (const Found &f : found)
+    if (f.verdict.state == state)
+      in.push_back(f);
+  return in;
+}
+} // namespace
+
 std::vector<FoundModule> Findings::modules_in(State state) const {
-  std::vector<FoundModule> in_state;
-  for (const FoundModule &m : found_modules)
-    if (m.verdict.state == state)
-      in_state.push_back(m);
-  return in_state;
+  return in_state(found_modules, state);
 }
 
 std::vector<FoundSpectrum> Findings::spectra_in(State state) const {
-  std::vector<FoundSpectrum> in_state;
-  for (const FoundSpectrum &s : found_spectra)
-    if (s.verdict.state == state)
-      in_state.push_back(s);
-  return in_state;
+  return in_state(found_spectra, state);
 }
 
 namespace {

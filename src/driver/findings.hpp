@@ -23,7 +23,6 @@ struct BankSummary {
   float high_limit = 0.0f;
 };
 
-
 struct ModuleSummary {
   int index = 0;     // module index
   std::string label; // without its trailing blanks
@@ -64,8 +63,8 @@ struct Findings {
   std::vector<BankSummary> banks;     // slots 1..8
   std::vector<ModuleSummary> modules; // every module with spectra in the map, by index
   std::vector<std::string> dead_modules;
-  std::vector<FoundModule> found_modules;
-  std::vector<FoundSpectrum> found_spectra;
+  std::vector<FoundModule> found_modules;   // dead, low and high, in report order
+  std::vector<FoundSpectrum> found_spectra; // low and high, in report order
 
   // The found modules and spectra in one state, in report order.
   std::vector<FoundModule> modules_in(State state) const;

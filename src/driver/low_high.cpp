@@ -33,8 +33,8 @@ void module_search(Io &io, RunState &run, float low, float high) {
       continue;
     run.module_state[k] = v.state;
     run.module_findings.push_back({i, v});
-    to_both(io, " Module " + m.label[k] + std::string(reported(v.state)) +
-                    fixed_field(v.ratio, 8, 4));
+    to_both(io,
+            " Module " + m.label[k] + std::string(reported(v.state)) + fixed_field(v.ratio, 8, 4));
   }
 }
 

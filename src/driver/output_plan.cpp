@@ -157,8 +157,8 @@ void OutputPlan::make_files(std::ostream &out) {
     if (!planned.file) {
       for (PlannedOutput &made : outputs_)
         made.file.reset();
-      throw ProgramStop::report(concat({planned.option, ": cannot create ", planned.full_name(),
-                                        ": ", std::strerror(error)}));
+      throw ProgramStop::report(concat(
+          {planned.option, ": cannot create ", planned.full_name(), ": ", std::strerror(error)}));
     }
   }
 }
@@ -172,9 +172,9 @@ void OutputPlan::refuse_input(const std::string &full_name) const {
     if (out.standard_output() || out.target.in_place)
       continue;
     if (same_target(out.target, opened) || same_target(out.target, input))
-      throw ProgramStop::report(concat({what_is(out.option), " would replace ", full_name,
-                                        ", an input file of this check; name another with ",
-                                        out.option}));
+      throw ProgramStop::report(
+          concat({what_is(out.option), " would replace ", full_name,
+                  ", an input file of this check; name another with ", out.option}));
   }
   if (stdout_file_ && standard_output_file() == opened) {
     stdout_refused_ = true;

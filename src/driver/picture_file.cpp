@@ -20,32 +20,19 @@ namespace bantrisk {
 
 namespace {
 
-picture::Status status_of(State state) {
+// A state as the picture shows it: picture::Status for a module, picture::Mark for a spectrum.
+template <typename Shown> Shown shown_as(State state) {
   switch (state) {
   case State::dead:
-    return picture::Status::dead;
+    return Shown::dead;
   case State::low:
-    return picture::Status::low;
+    return Shown::low;
   case State::high:
-    return picture::Status::high;
+    return Shown::high;
   case State::ok:
     break;
   }
-  return picture::Status::ok;
-}
-
-picture::Mark mark_of(State state) {
-  switch (state) {
-  case State::dead:
-    return picture::Mark::dead;
-  case State::low:
-    return picture::Mark::low;
-  case State::high:
-    return picture::Mark::high;
-  case State::ok:
-    break;
-  }
-  return picture::Mark::ok;
+  return Shown::ok;
 }
 
 } // namespace
@@ -87,13 +74,13 @@ picture::Description describe_picture(const Findings &findings, const RunState &
     summary[static_cast<std::size_t>(m.index)] = &m;
     picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
     pm.label = m.label;
-    pm.status = status_of(m.status);
+    pm.status = shown_as<picture::Status>(m.status);
   }
 
   // The spectra found other than ok, by spectrum and module index.
   std::map<std::pair<std::int32_t, int>, Mark> found;
   for (const FoundSpectrum &f : findings.found_spectra)
-    found[{f.spectrum, f.module_index}] = mark_of(f.verdict.state);
+    found[{f.spectrum, f.module_index}] = shown_as<Mark>(f.verdict.state);
 
   // The cells, in map order: every entry the checks count in a module.
   const int entries = std::clamp(run.map.entries, 0, max_spectra);

@@ -78,13 +78,13 @@ namespace {
 // The run's sizes must fit the tables before a spectrum is fetched.
 void check_run_sizes(const RunState &run) {
   if (run.spectra < 0 || run.spectra > max_spectra)
-    throw ProgramStop::fatal(concat({"** ERROR: the run has ", exact_int(run.spectra),
-                                     " spectra; at most ", exact_int(max_spectra),
-                                     " can be checked"}));
+    throw ProgramStop::fatal(
+        concat({"** ERROR: the run has ", exact_int(run.spectra), " spectra; at most ",
+                exact_int(max_spectra), " can be checked"}));
   if (run.channels < 0 || run.channels > max_channel_values - 1)
-    throw ProgramStop::fatal(concat({"** ERROR: the run has ", exact_int(run.channels),
-                                     " time channels; at most ",
-                                     exact_int(max_channel_values - 1), " can be integrated"}));
+    throw ProgramStop::fatal(
+        concat({"** ERROR: the run has ", exact_int(run.channels), " time channels; at most ",
+                exact_int(max_channel_values - 1), " can be integrated"}));
 }
 
 } // namespace

@@ -77,7 +77,7 @@ struct Verdict {
 // that is not a number, is neither.
 Verdict judge(Test test, float ratio, float low, float high);
 
-// A module or spectrum found low or high, in report order.
+// A module found dead, low or high, or a spectrum found low or high.
 struct ModuleFinding {
   int index = 0; // module index
   Verdict verdict;
@@ -131,7 +131,8 @@ struct RunState {
   float low_fraction = 0.0f;
   float high_fraction = 0.0f;
   // Every module's state (dead from the dead-spectra section, low or high from the low/high
-  // section), and the modules and spectra found low or high, in report order.
+  // section), and the modules found dead, low or high and the spectra found low or high, in
+  // report order. A new test adds its findings here, and every output follows them.
   std::array<State, max_module_indexes + 1> module_state{};
   std::vector<ModuleFinding> module_findings;
   std::vector<SpectrumFinding> spectrum_findings;

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "lib/program_stop.hpp"
 #include "lib/fields.hpp"
+#include "lib/program_stop.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
@@ -73,7 +73,8 @@ std::unique_ptr<InputFile> open_input_file_or_stop(std::string_view name) {
   std::string reason;
   auto file = open_input_file(complete, reason);
   if (!file) {
-    throw ProgramStop::fatal(concat({"** ERROR: cannot open file for reading: ", complete, " : ", reason}));
+    throw ProgramStop::fatal(
+        concat({"** ERROR: cannot open file for reading: ", complete, " : ", reason}));
   }
   return file;
 }
