@@ -264,6 +264,7 @@ TEST(PutInPlaceTogether, AllOrNothing) {
     EXPECT_EQ(stream.str(), "") << "a stream output is held until it is put in place";
     const PlacedFiles placed = put_in_place_together(all);
     EXPECT_EQ(placed.complete(), c.complete);
+    EXPECT_EQ(placed.finished, c.complete || c.placed > 0);
     ASSERT_EQ(placed.placed.size(), c.placed);
     EXPECT_EQ(placed.placed.size() + placed.not_placed.size(), c.names.size());
     for (std::size_t i = 0; i < c.names.size(); ++i) {

@@ -284,6 +284,9 @@ TEST(Hostile, ACheckThatCannotCompleteTouchesNothing) {
       {"results that cannot be completed", earlier,
        "--results /dev/full --summary s.json --mask m.xml --picture p.svg", 1,
        "error writing /dev/full: No space left on device; no file was replaced"},
+      {"standard output that cannot take the JSON", earlier,
+       "--summary - --mask m.xml --picture p.svg --quiet > /dev/full", 1,
+       "--summary: error writing standard output: Input/output error; no file was replaced"},
       {"a summary that cannot be completed", earlier,
        "--summary /dev/full --mask m.xml --picture p.svg --save-integrals i.ans", 1,
        "--summary: error writing /dev/full: No space left on device; no file was replaced"},
@@ -296,7 +299,7 @@ TEST(Hostile, ACheckThatCannotCompleteTouchesNothing) {
     ASSERT_EQ(std::system("sh .script"), 0);
     const auto before = contents(scratch.path());
     // Standard output goes to .console unless the case sends it elsewhere.
-    const std::string out = c.run.find(">>") == std::string::npos ? " > .console" : "";
+    const std::string out = c.run.find('>') == std::string::npos ? " > .console" : "";
     write_file(".script", "'" + std::string(BANTRISK_BINARY) + "' check --integrals bantrisk.ans " +
                               c.run + out + " 2> .errors\necho $? > .status\n");
     ASSERT_EQ(std::system("sh .script"), 0);

@@ -275,21 +275,24 @@ int unit_of(std::string_view option) {
 
 // Tells what putting the files in place did when it did not put them all.
 void tell_incomplete(CheckEvents &events, const PlacedFiles &placed, const OutputPlan &plan) {
-  const auto names = [&plan](const std::vector<const ReplacingFile *> &files) {
-    std::vector<std::string> shown;
+  const auto shown = [](const PlannedOutput &out) {
+    return out.standard_output() ? std::string("standard output") : out.full_name();
+  };
+  const auto names = [&](const std::vector<const ReplacingFile *> &files) {
+    std::vector<std::string> listed;
     for (const ReplacingFile *file : files)
       for (const PlannedOutput &out : plan.outputs())
         if (out.file.get() == file)
-          shown.push_back(out.full_name());
-    return shown.empty() ? std::string("none") : joined(shown, " ");
+          listed.push_back(shown(out));
+    return listed.empty() ? std::string("none") : joined(listed, " ");
   };
   std::string failed;
   for (const PlannedOutput &out : plan.outputs())
     if (out.file.get() == placed.failed)
-      failed = concat({out.option, ": ", placed.placed.empty() ? "error writing " : "cannot put ",
-                       out.full_name(), placed.placed.empty() ? "" : " in place", ": ",
+      failed = concat({out.option, ": ", placed.finished ? "cannot put " : "error writing ",
+                       shown(out), placed.finished ? " in place" : "", ": ",
                        std::strerror(placed.error != 0 ? placed.error : EIO)});
-  if (placed.placed.empty()) {
+  if (!placed.finished) {
     events.tell(concat({failed, "; no file was replaced"}));
     return;
   }
@@ -417,10 +420,13 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
   }
 
   if (!options.quiet) {
+    // The files in the order of the summary's "files": results, integrals, mask, summary,
+    // pictures.
     std::vector<std::string> written;
-    for (PlannedOutput &planned : plan.outputs())
-      if (!planned.standard_output())
-        written.push_back(planned.full_name());
+    for (const auto *name : {&files.results, &files.integrals, &files.mask, &files.summary})
+      if (*name && **name != "-")
+        written.push_back(**name);
+    written.insert(written.end(), files.pictures.begin(), files.pictures.end());
     closing_summary(report, findings, mask, written);
   }
   out.flush();

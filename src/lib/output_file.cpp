@@ -213,6 +213,16 @@ bool ReplacingFile::finish() {
       fail(errno);
     fd_ = -1;
   }
+  if (stream_ != nullptr) {
+    // A stream cannot be renamed: it is given the whole text now, after the files before it
+    // were finished, so that a stream that cannot take it (a full disk, a closed pipe) stops
+    // the files from being put in place.
+    *stream_ << buffer_;
+    stream_->flush();
+    buffer_.clear();
+    if (!*stream_)
+      fail(EIO);
+  }
   if (error_ != 0) {
     discard();
     return false;
@@ -226,16 +236,7 @@ bool ReplacingFile::put_in_place() {
     return true;
   if (state_ != State::finished)
     return false;
-  if (stream_ != nullptr) {
-    *stream_ << buffer_;
-    stream_->flush();
-    buffer_.clear();
-    if (!*stream_) {
-      fail(EIO);
-      state_ = State::dropped;
-      return false;
-    }
-  } else if (!temp_.empty() && std::rename(temp_.c_str(), path_.c_str()) != 0) {
+  if (!temp_.empty() && std::rename(temp_.c_str(), path_.c_str()) != 0) {
     fail(errno);
     discard();
     return false;
@@ -277,6 +278,7 @@ PlacedFiles put_in_place_together(const std::vector<ReplacingFile *> &files) {
   for (ReplacingFile *file : files) {
     if (!file->finish()) {
       outcome.failed = file;
+      outcome.finished = false;
       outcome.error = file->error();
       break;
     }

@@ -38,7 +38,7 @@ public:
   // A folder that takes no new file is an error even when the earlier file could be written in
   // place: a failed or interrupted write would destroy it.
   static std::unique_ptr<ReplacingFile> create(const std::string &path, int &error);
-  // An output to a stream (standard output): held whole and written there when put in place.
+  // An output to a stream (standard output): held whole and written there when finished.
   static std::unique_ptr<ReplacingFile> on_stream(std::ostream &out, std::string name);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile &) = delete;
@@ -97,12 +97,14 @@ struct PlacedFiles {
   std::vector<const ReplacingFile *> placed;
   std::vector<const ReplacingFile *> not_placed;
   const ReplacingFile *failed = nullptr;
+  bool finished = true; // false: `failed` could not be finished, and nothing was renamed
   int error = 0;
   bool complete() const { return failed == nullptr; }
 };
 
-// Finishes every file; when all are finished, renames them in order and syncs each folder once.
-// When one cannot be finished, none is put in place and every one is dropped.
+// Finishes every file, in order; when all are finished, renames them in order and syncs each
+// folder once. When one cannot be finished, none is put in place and every one is dropped (a
+// stream finished before it keeps what it was given).
 PlacedFiles put_in_place_together(const std::vector<ReplacingFile *> &files);
 
 } // namespace bantrisk
