@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -289,6 +290,9 @@ public:
     XML_SetCharacterDataHandler(parser_.get(), &XmlMask::on_text);
     XML_SetStartDoctypeDeclHandler(parser_.get(), &XmlMask::on_doctype);
   }
+  // The parser holds a pointer to this object.
+  XmlMask(const XmlMask &) = delete;
+  XmlMask &operator=(const XmlMask &) = delete;
 
   std::vector<std::int32_t> read(std::istream &in) {
     std::array<char, 65536> block{};
