@@ -2,7 +2,9 @@
 # Installs the Debian packages that building and testing bantrisk need, when any is missing.
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev libcli11-dev nlohmann-json3-dev
-  libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev)
+  libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev
+  # The generator's Poisson runs are checked against numpy (tests/mkrun_oracle.py).
+  python3-numpy python3-h5py)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
