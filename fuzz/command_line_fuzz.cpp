@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     }
   } catch (const bantrisk::UsageError &e) {
-    if (e.what.empty())
+    if (e.message().empty())
       std::abort();
   }
   return 0;

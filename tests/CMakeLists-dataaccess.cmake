@@ -6,6 +6,7 @@ target_link_libraries(dataaccess_tests PRIVATE bantrisk_dataaccess bantrisk_lib
   GTest::gtest_main bantrisk_warnings)
 target_compile_definitions(dataaccess_tests PRIVATE
   BANTRISK_NEXUS_DATA="${PROJECT_SOURCE_DIR}/tests/data/nexus"
-  BANTRISK_MKRUN="$<TARGET_FILE:bantrisk-mkrun>")
+  BANTRISK_MKRUN="$<TARGET_FILE:bantrisk-mkrun>"
+  BANTRISK_MKRUN_ORACLE="${PROJECT_SOURCE_DIR}/tests/mkrun_oracle.py")
 add_dependencies(dataaccess_tests bantrisk-mkrun)
 gtest_discover_tests(dataaccess_tests DISCOVERY_TIMEOUT 60)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -100,6 +101,18 @@ std::set<int> msk_masked(const std::string &text, const std::string &source) {
   return ranges_masked(body);
 }
 
+// Every file under the scratch folder (but the console and error captures) with its bytes.
+std::vector<std::pair<std::string, std::string>> folder_contents(const ScratchDir &scratch) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto &entry : fs::recursive_directory_iterator(scratch.path())) {
+    const std::string name = fs::relative(entry.path(), scratch.path()).string();
+    if (name != ".console" && name != ".errors")
+      files.emplace_back(name, entry.is_regular_file() ? read_file(entry.path()) : "");
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 // Every end-to-end case of the dialogue that a check can stand for, with the options equivalent
 // to its answers: the files it leaves must be the case's expected files.
 struct Equivalent {
@@ -132,15 +145,21 @@ TEST_P(CheckEquivalence, WritesTheDialoguesFiles) {
   ScratchDir scratch;
   if (fs::is_directory(dir / "input"))
     fs::copy(dir / "input", scratch.path(), fs::copy_options::recursive);
+  // The outputs of an earlier check, which only a completed check replaces.
+  const std::string earlier = "the results of an earlier check\n";
+  for (const char *file : {"bantrisk.dat", "bantrisk.ans", "bantrisk.mask"})
+    if (!fs::exists(file))
+      write_file(file, earlier);
+  const std::vector<std::pair<std::string, std::string>> before = folder_contents(scratch);
   EXPECT_EQ(run_in(scratch, case_env(dir, scratch.str()),
                    check_command(std::string(c.args) + " --summary summary.json")),
             c.status)
       << read_file(".errors");
-  expect_files_as(dir / "expected" / "files", scratch);
-  // The summary is written only when the check went through to its end.
-  EXPECT_EQ(fs::exists("summary.json"), c.status == 0);
   if (c.status == 0) {
+    expect_files_as(dir / "expected" / "files", scratch);
     EXPECT_EQ(schema_faults("summary.json"), "");
+  } else {
+    EXPECT_EQ(folder_contents(scratch), before) << "a check that fails touches no file";
   }
 
   const std::string errors = read_file(".errors");
@@ -336,7 +355,7 @@ TEST(CheckOptionsParse, RefusalsSayWhatIsWrongInOneLine) {
     try {
       bantrisk::parse_command_line(c.args);
     } catch (const bantrisk::UsageError &e) {
-      message = e.what;
+      message = e.message();
     }
     EXPECT_EQ(message, c.message) << bantrisk::joined(c.args, " ");
   }
@@ -398,7 +417,7 @@ TEST(CheckOptionsParse, EveryFormOfAValue) {
     try {
       EXPECT_TRUE(c.holds(parsed(c.args))) << bantrisk::joined(c.args, " ");
     } catch (const bantrisk::UsageError &e) {
-      ADD_FAILURE() << bantrisk::joined(c.args, " ") << ": " << e.what;
+      ADD_FAILURE() << bantrisk::joined(c.args, " ") << ": " << e.message();
     }
   }
 }
@@ -508,7 +527,8 @@ TEST(CheckSummary, KeysAndValuesOfAKnownRun) {
   EXPECT_EQ(j["files"], nlohmann::json({{"results", here + "/bantrisk.dat"},
                                         {"integrals", nullptr},
                                         {"mask", here + "/m.xml"},
-                                        {"summary", "-"}}));
+                                        {"summary", "-"},
+                                        {"pictures", nlohmann::json::array()}}));
 
   // Written to a file, the summary is the same text, line for line, but for its own name.
   ASSERT_EQ(run_in(scratch, case_env(dir, scratch.str()),
@@ -598,6 +618,160 @@ TEST(CheckDemo, SameFilesAndMasksInEveryForm) {
 }
 
 } // namespace
+
+namespace {
+
+// What a check found, read back from each of its outputs: module labels and "spectrum module"
+// pairs in the order each output gives them.
+struct Named {
+  std::vector<std::string> dead_modules, low_modules, high_modules, low_spectra, high_spectra;
+  bool operator==(const Named &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Named &n) {
+  for (const auto *list :
+       {&n.dead_modules, &n.low_modules, &n.high_modules, &n.low_spectra, &n.high_spectra})
+    os << "[" << bantrisk::joined(*list, " ") << "] ";
+  return os;
+}
+
+// The report lines of the results file (the dead-module list line follows its heading).
+Named from_results(const std::string &text) {
+  static const std::regex module(R"(^ Module (\S+) +is (low|high) with ratio = )");
+  static const std::regex spectrum(R"(^ Spectrum +(\d+) in module (\S+) +is (low|high) with )");
+  Named n;
+  std::istringstream in(text);
+  for (std::string line, previous; std::getline(in, line); previous = line) {
+    std::smatch m;
+    if (previous == " The following modules are dead...") {
+      std::istringstream labels(line);
+      for (std::string label; labels >> label;)
+        n.dead_modules.push_back(label);
+    } else if (std::regex_search(line, m, module)) {
+      (m[2] == "low" ? n.low_modules : n.high_modules).push_back(m[1]);
+    } else if (std::regex_search(line, m, spectrum)) {
+      (m[3] == "low" ? n.low_spectra : n.high_spectra).push_back(m[1].str() + " " + m[2].str());
+    }
+  }
+  return n;
+}
+
+Named from_json(const nlohmann::json &j) {
+  Named n;
+  n.dead_modules = j["dead_modules"].get<std::vector<std::string>>();
+  for (const auto &m : j["low_modules"])
+    n.low_modules.push_back(m["label"]);
+  for (const auto &m : j["high_modules"])
+    n.high_modules.push_back(m["label"]);
+  for (const auto &[key, list] :
+       {std::pair{"low_spectra", &n.low_spectra}, std::pair{"high_spectra", &n.high_spectra}})
+    for (const auto &s : j[key])
+      list->push_back(std::to_string(s["spectrum"].get<int>()) + " " +
+                      s["module"].get<std::string>());
+  return n;
+}
+
+// The count after `label` in the closing lines ("Low modules:    2: 4E4 5W9"), and its labels.
+std::pair<int, std::vector<std::string>> closing(const std::string &console, const char *label) {
+  const auto at = console.find("\n " + std::string(label) + ":");
+  if (at == std::string::npos)
+    return {-1, {}};
+  std::istringstream line(console.substr(at + 3 + std::strlen(label),
+                                         console.find('\n', at + 1) - at - 3 - std::strlen(label)));
+  int count = -1;
+  std::string colon, label_read;
+  std::vector<std::string> labels;
+  line >> count >> colon;
+  while (line >> label_read)
+    labels.push_back(label_read);
+  return {count, labels};
+}
+
+// The count the picture shows beside `label`.
+int picture_count(const std::string &svg, const std::string &label) {
+  const std::regex count(">" + label + R"(</text>\s*<text[^>]*>(\d+)</text>)");
+  std::smatch m;
+  return std::regex_search(svg, m, count) ? std::stoi(m[1]) : -1;
+}
+
+} // namespace
+
+// One verdict: whatever the fractions and limits, the results file's lines, the JSON's lists
+// and module statuses, the closing lines, the picture's counts and the mask name the same
+// modules and spectra. With fractions that are equal or crossed every judged module (the 97
+// live modules of the demo) is low or high, low being tested first.
+TEST(CheckVerdict, EveryOutputNamesTheSameModulesAndSpectra) {
+  ScratchDir scratch;
+  make_demo(scratch);
+  const std::string env = demo_env(scratch);
+  const struct {
+    const char *what;
+    std::string options;
+    int low_modules, high_modules; // -1: not known beforehand
+  } rows[] = {
+      {"built-in fractions and limits", "", 1, 1},
+      {"equal", "--low-fraction 1 --high-fraction 1 --limits 1:1:1 --limits 5:0.75:0.75", -1, -1},
+      {"inverted", "--low-fraction 0.9 --high-fraction 0.1 --limits 1:5:0.5 --limits 4:1.2:0.8", 1,
+       96},
+      {"zero", "--low-fraction 0 --high-fraction 0 --limits 3:0:0 --limits 8:0:0", 0, 97},
+      {"huge", "--low-fraction 1E30 --high-fraction 3E38 --limits 2:1E30:1E30", 97, 0},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(run_in(scratch, env,
+                     check_command("--run 1234 " + row.options +
+                                   " --summary s.json --picture p.svg --mask m.xml"
+                                   " --mask-spectra dead-low-high")),
+              0)
+        << read_file(".errors");
+    const Named reported = from_results(read_file("bantrisk.dat"));
+    const auto j = nlohmann::json::parse(read_file("s.json"));
+    EXPECT_EQ(from_json(j), reported);
+    if (row.low_modules >= 0) {
+      EXPECT_EQ(static_cast<int>(reported.low_modules.size()), row.low_modules);
+      EXPECT_EQ(static_cast<int>(reported.high_modules.size()), row.high_modules);
+    } else {
+      EXPECT_EQ(reported.low_modules.size() + reported.high_modules.size(), 97U);
+    }
+    for (const auto &m : j["modules"]) {
+      const auto in = [&m](const std::vector<std::string> &labels) {
+        return std::find(labels.begin(), labels.end(), m["label"]) != labels.end();
+      };
+      const char *status = in(reported.dead_modules)   ? "dead"
+                           : in(reported.low_modules)  ? "low"
+                           : in(reported.high_modules) ? "high"
+                                                       : "ok";
+      EXPECT_EQ(m["status"], status) << m["label"];
+    }
+
+    const std::string console = read_file(".console");
+    EXPECT_EQ(closing(console, "Dead modules"),
+              std::pair(static_cast<int>(reported.dead_modules.size()), reported.dead_modules));
+    EXPECT_EQ(closing(console, "Low modules"),
+              std::pair(static_cast<int>(reported.low_modules.size()), reported.low_modules));
+    EXPECT_EQ(closing(console, "High modules"),
+              std::pair(static_cast<int>(reported.high_modules.size()), reported.high_modules));
+    EXPECT_EQ(closing(console, "Low spectra").first, static_cast<int>(reported.low_spectra.size()));
+    EXPECT_EQ(closing(console, "High spectra").first,
+              static_cast<int>(reported.high_spectra.size()));
+
+    const std::string svg = read_file("p.svg");
+    EXPECT_EQ(picture_count(svg, "Dead modules"), static_cast<int>(reported.dead_modules.size()));
+    EXPECT_EQ(picture_count(svg, "Low modules"), static_cast<int>(reported.low_modules.size()));
+    EXPECT_EQ(picture_count(svg, "High modules"), static_cast<int>(reported.high_modules.size()));
+    EXPECT_EQ(picture_count(svg, "Low spectra"), static_cast<int>(reported.low_spectra.size()));
+    EXPECT_EQ(picture_count(svg, "High spectra"), static_cast<int>(reported.high_spectra.size()));
+
+    // The mask leaves out the dead spectra and exactly the spectra reported low or high.
+    std::set<int> masked(j["zero_count"].begin(), j["zero_count"].end());
+    for (const auto *list : {&reported.low_spectra, &reported.high_spectra})
+      for (const std::string &s : *list)
+        masked.insert(std::stoi(s));
+    EXPECT_EQ(xml_masked(read_file("m.xml")), masked);
+    EXPECT_EQ(picture_count(svg, "Spectra masked"), static_cast<int>(masked.size()));
+    EXPECT_EQ(j["mask"]["masked"], masked.size());
+  }
+}
 
 namespace {
 

@@ -30,11 +30,7 @@ struct Load {
     run->spectra = spectra;
     int ierr = 0;
     open_new_file(f.io, "bantrisk.dat", results_unit, 0, ierr, 1, 0, 0);
-    try {
-      load_detector_map(f.io, *run);
-    } catch (const ProgramStop &) {
-      stopped = true;
-    }
+    stopped = f.stops([&] { load_detector_map(f.io, *run); });
     f.io.close(results_unit);
     results = read_file("bantrisk.dat");
   }

@@ -13,6 +13,7 @@
 #include "driver/bantrisk_nget.hpp"
 #include "lib/console.hpp"
 #include "lib/io.hpp"
+#include "lib/program_stop.hpp"
 
 namespace bantrisk::testing {
 
@@ -99,6 +100,17 @@ struct ConsoleFixture {
   Console console;
   Io io;
   std::string text() const { return out.str(); }
+  // Runs `step`: true when it ends the program, the end told as the dialogue tells it (a fatal
+  // end's line on the console).
+  template <typename Step> bool stops(Step &&step) {
+    try {
+      step();
+    } catch (const ProgramStop &stop) {
+      io.events().stop(stop);
+      return true;
+    }
+    return false;
+  }
 };
 
 } // namespace bantrisk::testing

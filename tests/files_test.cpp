@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "driver_harness.hpp"
 #include "lib/files.hpp"
+#include "lib/output_file.hpp"
 #include "lib/text.hpp"
 
 using namespace bantrisk;
@@ -51,7 +56,7 @@ TEST(CheckFile, OptionZeroStopsOnAMissingFile) {
     ConsoleFixture f;
     std::string file = fixed_text("gone.dat", 80), fullname(80, ' ');
     int istat = 0;
-    EXPECT_THROW(check_file(f.io, file, fullname, 0, iout, istat), ProgramStop);
+    EXPECT_TRUE(f.stops([&] { check_file(f.io, file, fullname, 0, iout, istat); }));
     EXPECT_EQ(f.text(), iout ? " Failure locating file gone.dat\n" : "");
   }
 }
@@ -213,4 +218,65 @@ TEST(OpenNewFile, AFileThatCannotBeCompletedIsReported) {
   open_new_file(g.io, fixed_text("nofolder/x.dat", 80), 12, 0, ierr, 1, 0, 0);
   EXPECT_EQ(ierr, 1);
   EXPECT_TRUE(g.io.output_failed());
+}
+
+// Files put in place together: all of them, or (when one cannot be finished) none; a renaming
+// that fails part way leaves the files before it in place and drops the others. No temporary
+// file is left either way, and the earlier files not replaced keep their bytes.
+TEST(PutInPlaceTogether, AllOrNothing) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char *what;
+    std::vector<std::string> names;  // "-" for a stream
+    std::function<void()> meanwhile; // before the files are put in place
+    std::size_t placed;
+    bool complete;
+  };
+  const Case cases[] = {
+      {"every file", {"a.dat", "b.dat", "-"}, [] {}, 3, true},
+      {"one that cannot be finished", {"a.dat", "/dev/full", "b.dat"}, [] {}, 0, false},
+      {"a rename that fails part way",
+       {"a.dat", "b.dat", "c.dat"},
+       [] {
+         fs::remove("b.dat");
+         fs::create_directories("b.dat/inside");
+       },
+       1,
+       false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    for (const char *earlier : {"a.dat", "b.dat", "c.dat"})
+      write_file(earlier, "earlier\n");
+    std::ostringstream stream;
+    std::vector<std::unique_ptr<ReplacingFile>> files;
+    std::vector<ReplacingFile *> all;
+    for (const std::string &name : c.names) {
+      int error = 0;
+      files.push_back(name == "-" ? ReplacingFile::on_stream(stream, "-")
+                                  : ReplacingFile::create(name, error));
+      ASSERT_TRUE(files.back()) << name << ": " << error;
+      files.back()->write_line(" new " + name);
+      all.push_back(files.back().get());
+    }
+    c.meanwhile();
+    EXPECT_EQ(stream.str(), "") << "a stream output is held until it is put in place";
+    const PlacedFiles placed = put_in_place_together(all);
+    EXPECT_EQ(placed.complete(), c.complete);
+    EXPECT_EQ(placed.finished, c.complete || c.placed > 0);
+    ASSERT_EQ(placed.placed.size(), c.placed);
+    EXPECT_EQ(placed.placed.size() + placed.not_placed.size(), c.names.size());
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      const std::string &name = c.names[i];
+      const bool in_place = i < c.placed;
+      if (name == "-") {
+        EXPECT_EQ(stream.str(), in_place ? " new -\n" : "");
+      } else if (fs::is_regular_file(name)) {
+        EXPECT_EQ(read_file(name), in_place ? " new " + name + "\n" : "earlier\n") << name;
+      }
+    }
+    for (const auto &entry : fs::directory_iterator(dir.path()))
+      EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+  }
 }

@@ -3,9 +3,11 @@
 // nothing and signals. Each case runs an option-2 check on the files of tests/e2e's option-2 case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver_harness.hpp"
@@ -174,4 +176,141 @@ TEST(Hostile, SignalsRemoveTheTemporaryFiles) {
   }
 }
 
+// The same for a check, which makes every temporary file at its start: ended while it writes a
+// mask into a pipe whose reader does not read, it leaves none of them, and no output.
+TEST(Hostile, SignalsRemoveTheTemporaryFilesOfACheck) {
+  ScratchDir scratch;
+  std::string integrals = " 20000\n";
+  for (int s = 1; s <= 20000; ++s)
+    integrals += " " + std::to_string(s) + " 5\n";
+  write_file("i.ans", integrals);
+  write_file("sp.dat", "one entry\n1\ncode spectrum\n101001 20000\n");
+  const std::string script =
+      "mkfifo m.pipe && exec 3<>m.pipe\n'" + std::string(BANTRISK_BINARY) +
+      "' check --integrals i.ans --spectra-file sp.dat --mask m.pipe --picture p.png "
+      "--summary s.json --quiet 2> .errors &\npid=$!\n"
+      "i=0; until ls -A | grep -q '^\\.s\\.json\\.' || [ $i -ge 600 ]; do sleep 0.05; "
+      "i=$((i+1)); done\nkill -TERM $pid; wait $pid; echo $? > .status\n";
+  write_file(".script", script);
+  ASSERT_EQ(std::system("sh .script 2>/dev/null"), 0);     // quiet about the job it ends
+  EXPECT_GT(std::atoi(read_file(".status").c_str()), 128); // ended by the signal
+  std::vector<std::string> left;
+  for (const auto &entry : fs::directory_iterator(scratch.path()))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".errors", ".script", ".status", "i.ans", "m.pipe",
+                                            "sp.dat"}));
+}
+
 } // namespace
+
+namespace {
+
+// Every file under the scratch folder (but what the case itself captures) with its bytes, and
+// links with their targets.
+std::vector<std::pair<std::string, std::string>> contents(const fs::path &dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+    const std::string name = fs::relative(entry.path(), dir).string();
+    if (name == ".console" || name == ".errors" || name == ".status" || name == ".script")
+      continue;
+    if (entry.is_symlink())
+      files.emplace_back(name, "-> " + fs::read_symlink(entry.path()).string());
+    else
+      files.emplace_back(name, entry.is_regular_file() ? read_file(entry.path()) : "<folder>");
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+} // namespace
+
+// A check that cannot complete, or whose outputs would replace one another or an input (also
+// through links, to files not made yet, or through standard output), ends with one line on
+// standard error and leaves every input and every earlier output byte for byte. Each case runs
+// an option-2 check on the files of tests/e2e's option-2 case; `earlier` first makes a complete
+// check's outputs there.
+TEST(Hostile, ACheckThatCannotCompleteTouchesNothing) {
+  const std::string earlier = "'BIN' check --integrals bantrisk.ans --summary s.json --mask m.xml "
+                              "--picture p.svg --save-integrals i.ans --quiet && test -s p.svg\n";
+  const struct {
+    const char *what;
+    std::string setup; // BIN stands for the program
+    std::string run;   // after "BIN check --integrals bantrisk.ans "
+    int status;
+    std::string error; // the first line on standard error; "@DIR@" stands for the folder
+  } cases[] = {
+      {"a picture that is the spectra file the list names",
+       "printf '1\\n12 map.svg\\n' > list.png && cp spectra.dat map.svg",
+       "--spectrum-list list.png --picture map.svg", 1,
+       "the picture would replace @DIR@/map.svg, an input file of this check; name another with "
+       "--picture"},
+      {"results that are the spectra file the list names",
+       "printf '1\\n12 r.dat\\n' > specfile.dat && cp spectra.dat r.dat", "--results r.dat", 1,
+       "the results would replace @DIR@/r.dat, an input file of this check; name another with "
+       "--results"},
+      {"a summary linked to the spectra file", "ln -s spectra.dat s.json", "--summary s.json", 1,
+       "the summary would replace @DIR@/spectra.dat, an input file of this check; name another "
+       "with --summary"},
+      {"a picture linked to the results file not made yet", "ln -s bantrisk.dat r.svg",
+       "--picture r.svg", 2, "--picture names the same file as --results: r.svg"},
+      {"two links to one file not made yet", "ln -s new.xml a.xml && ln -s new.xml b.json",
+       "--mask a.xml --summary b.json", 2, "--summary names the same file as --mask: b.json"},
+      {"one file through a link to its folder", "ln -s . here", "--results here/r.dat --mask r.dat",
+       2, "--mask names the same file as --results: r.dat"},
+      {"a link in another folder, relative to that folder", "mkdir d && ln -s ../p.svg d/q.svg",
+       "--picture p.svg --picture d/q.svg", 2,
+       "--picture names the same file as --picture: d/q.svg"},
+      {"standard output into the spectra file named", "",
+       "--spectra-file spectra.dat >> spectra.dat", 2,
+       "standard output is the input file of --spectra-file: spectra.dat"},
+      {"standard output into the spectra file the list names", "", ">> spectra.dat", 1,
+       "standard output is @DIR@/spectra.dat, an input file of this check; send it to another "
+       "file"},
+      {"a missing integrals file after a complete check", earlier + "mv bantrisk.ans gone.ans",
+       "--summary s.json --mask m.xml --picture p.svg --save-integrals i.ans", 1,
+       "Failure locating file bantrisk.ans"},
+      {"a spectra file of another run after a complete check",
+       earlier + "printf '1\\n12 other.dat\\n' > specfile.dat && printf 't\\n1\\nc\\n101001 5\\n' "
+                 "> other.dat",
+       "--summary s.json --mask m.xml --picture p.svg --save-integrals i.ans", 1,
+       "** ERROR: spectrum file has unexpected number of spectra"},
+      {"a picture in a missing folder, before any work", "", "--picture nodir/out.png", 1,
+       "--picture: cannot create @DIR@/nodir/out.png: No such file or directory"},
+      {"a mask in a missing folder", "", "--mask nodir/m.xml", 1,
+       "--mask: cannot create @DIR@/nodir/m.xml: No such file or directory"},
+      {"a picture named like a folder", "mkdir out.png", "--picture out.png", 1,
+       "--picture: cannot create @DIR@/out.png: Is a directory"},
+      {"results that cannot be completed", earlier,
+       "--results /dev/full --summary s.json --mask m.xml --picture p.svg", 1,
+       "error writing /dev/full: No space left on device; no file was replaced"},
+      {"standard output that cannot take the JSON", earlier,
+       "--summary - --mask m.xml --picture p.svg --quiet > /dev/full", 1,
+       "--summary: error writing standard output: Input/output error; no file was replaced"},
+      {"a summary that cannot be completed", earlier,
+       "--summary /dev/full --mask m.xml --picture p.svg --save-integrals i.ans", 1,
+       "--summary: error writing /dev/full: No space left on device; no file was replaced"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir scratch;
+    fs::copy(option2_input, scratch.path(), fs::copy_options::recursive);
+    write_file(".script", "set -e\n" + replace_all(c.setup, "BIN", BANTRISK_BINARY));
+    ASSERT_EQ(std::system("sh .script"), 0);
+    const auto before = contents(scratch.path());
+    // Standard output goes to .console unless the case sends it elsewhere.
+    const std::string out = c.run.find('>') == std::string::npos ? " > .console" : "";
+    write_file(".script", "'" + std::string(BANTRISK_BINARY) + "' check --integrals bantrisk.ans " +
+                              c.run + out + " 2> .errors\necho $? > .status\n");
+    ASSERT_EQ(std::system("sh .script"), 0);
+    EXPECT_EQ(std::atoi(read_file(".status").c_str()), c.status) << read_file(".errors");
+    const std::string errors = read_file(".errors");
+    EXPECT_EQ(errors.substr(0, errors.find('\n')),
+              "bantrisk: " + replace_all(c.error, "@DIR@", scratch.str()))
+        << errors;
+    EXPECT_EQ(contents(scratch.path()), before);
+    if (c.status == 2 || c.error.find("cannot create") != std::string::npos) {
+      EXPECT_EQ(read_file(".console"), "") << "nothing of the check was done";
+    }
+  }
+}

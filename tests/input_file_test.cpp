@@ -97,7 +97,7 @@ TEST(ConsoleAnswers, KeepEightyCharactersAndCountThemAll) {
   struct Case {
     const char *what;
     std::string input;
-    int length; // -1: the input ends (EndOfInput)
+    int length; // -1: the input ends (ProgramStop::end_of_input)
     std::string kept;
   } const cases[] = {
       {"short, CR LF", "ab\r\n", 2, "ab"},
@@ -116,7 +116,7 @@ TEST(ConsoleAnswers, KeepEightyCharactersAndCountThemAll) {
     std::ostringstream out;
     Console con(in, out);
     if (c.length < 0) {
-      EXPECT_THROW(con.read_answer(), EndOfInput) << c.what;
+      EXPECT_THROW(con.read_answer(), ProgramStop) << c.what;
       continue;
     }
     const Answer a = con.read_answer();

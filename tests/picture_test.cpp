@@ -478,12 +478,14 @@ TEST(PictureOfACheck, SameFromTheRunAndFromItsSavedIntegrals) {
             0)
       << read_file(".errors");
   EXPECT_EQ(read_file(".errors"), "");
-  // A picture that cannot be written is told and fails the check; the others are written.
+  // A picture that cannot be made ends the check before it starts: nothing is written.
   ASSERT_EQ(run_in(scratch, env,
-                   check + "--integrals bantrisk.ans --picture none/x.png --picture saved.svg"),
+                   check + "--integrals bantrisk.ans --picture saved.svg --picture none/x.png"),
             1);
-  EXPECT_EQ(read_file(".errors"), "bantrisk: cannot create " + scratch.str() +
+  EXPECT_EQ(read_file(".errors"), "bantrisk: --picture: cannot create " + scratch.str() +
                                       "/none/x.png: No such file or directory\n");
+  EXPECT_FALSE(std::filesystem::exists("saved.svg"));
+  ASSERT_EQ(run_in(scratch, env, check + "--integrals bantrisk.ans --picture saved.svg"), 0);
   const std::string run = read_file("run.svg");
   const std::string saved = read_file("saved.svg");
   ASSERT_NE(run.find("<text"), std::string::npos);

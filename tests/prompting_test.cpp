@@ -52,7 +52,7 @@ TEST(GetIntd, QuestionLines) {
 TEST(GetIntd, EndOfInputIsReported) {
   ConsoleFixture f("x\n");
   std::int32_t v = 1;
-  EXPECT_THROW(get_intd(f.console, v, "option", 1), EndOfInput);
+  EXPECT_THROW(get_intd(f.console, v, "option", 1), ProgramStop);
 }
 
 TEST(GetParamd, RealsAndRefusals) {

@@ -5,6 +5,7 @@
 #include "dataaccess/nexus_run.hpp"
 #include "lib/capacities.hpp"
 #include "lib/detector_numbering.hpp"
+#include "lib/statistics.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -287,10 +290,264 @@ TEST(Mkrun, SummaryNamesThePlantedFaults) {
   EXPECT_EQ(lines.count("note"), 0U);
 }
 
+// The Poisson sampler against the Poisson law itself: for means on both sides of the switch
+// between its two methods, the frequencies of 200000 draws against the probabilities (formed
+// with lgamma, apart from the sampler's own factorials), as one chi-square over bins of at least
+// 20 expected draws.
+TEST(Poisson, DrawsFollowThePoissonLaw) {
+  for (const double mean : {0.01, 0.5, 3.0, 9.99, 10.0, 10.5, 37.0, 1000.0, 1.0e5}) {
+    SCOPED_TRACE(mean);
+    constexpr int draws = 200000;
+    bantrisk::mkrun::SplitMix64 random(static_cast<std::uint64_t>(mean * 1000.0));
+    std::map<std::int64_t, int> seen;
+    for (int i = 0; i < draws; ++i) {
+      ++seen[bantrisk::mkrun::poisson(mean, random)];
+    }
+    ASSERT_GE(seen.begin()->first, 0);
+    // Bins from the lowest k up, each closed once it expects 20 draws; the rest of the tail goes
+    // into the last one.
+    std::vector<std::pair<double, double>> bins{{0.0, 0.0}}; // expected, observed
+    const auto top = static_cast<std::int64_t>(mean + 20.0 * std::sqrt(mean) + 20.0);
+    for (std::int64_t k = 0; k <= top; ++k) {
+      if (bins.back().first >= 20.0) {
+        bins.emplace_back(0.0, 0.0);
+      }
+      bins.back().first += draws * std::exp(-mean + static_cast<double>(k) * std::log(mean) -
+                                            std::lgamma(static_cast<double>(k) + 1.0));
+      bins.back().second += seen.count(k) != 0 ? seen[k] : 0;
+    }
+    if (bins.size() > 1 && bins.back().first < 20.0) {
+      bins[bins.size() - 2].first += bins.back().first;
+      bins[bins.size() - 2].second += bins.back().second;
+      bins.pop_back();
+    }
+    double chi = 0.0;
+    for (const auto &[e, o] : bins) {
+      chi += (o - e) * (o - e) / e;
+    }
+    EXPECT_LE(seen.rbegin()->first, top);
+    const double freedom = std::max(static_cast<double>(bins.size()) - 1.0, 1.0);
+    EXPECT_LT((chi - freedom) / std::sqrt(2.0 * freedom), 5.0) << bins.size() << " bins";
+  }
+}
+
+// Poisson runs looked at by an independent oracle (tests/mkrun_oracle.py, h5py and numpy): the
+// channel counts add up to the totals, every cell is a Poisson count of its expected mean (a
+// chi-square over all cells), the healthy totals have mean and variance M, the planted modules
+// and spectra hold their factor, and the medians of the checks agree with numpy's.
+struct PoissonCase {
+  const char *name;
+  bantrisk::mkrun::PlanOptions plan;
+};
+
+std::vector<PoissonCase> poisson_cases() {
+  using bantrisk::mkrun::PlanOptions;
+  auto options = [](int spectra, int channels, std::uint64_t seed, double level) {
+    PlanOptions o;
+    o.spectra = spectra;
+    o.channels = channels;
+    o.seed = seed;
+    o.poisson = level;
+    return o;
+  };
+  std::vector<PoissonCase> cases;
+  // The demo instrument at 20 counts, with a reference at 3.7 times and 20 spectra at 1.2 times
+  // that: channel means near 0.04 (the inversion).
+  cases.push_back({"demo at 20", options(7000, 500, 1, 20.0)});
+  cases.back().plan.reference = true;
+  cases.back().plan.reference_factor = 3.7;
+  cases.back().plan.reference_spectra = {{20, 1.2}};
+  // The faults of the benchmark, at 1000 counts in 50 channels: means on both sides of 10.
+  cases.push_back({"faults at 1000", options(7000, 50, 2, 1000.0)});
+  cases.back().plan.modules_at = {{1, 0.0}, {1, 0.3}, {1, 2.0}};
+  cases.back().plan.spectra_at = {{10, 0.2}, {10, 5.0}};
+  // Large means (the rejection method), and a reference with dead spectra.
+  cases.push_back({"large means", options(500, 20, 3, 200000.0)});
+  cases.back().plan.modules_at = {{2, 0.5}};
+  cases.back().plan.reference = true;
+  cases.back().plan.reference_spectra = {{5, 0.0}};
+  // Fewer counts than channels: mostly empty cells, spectra dead by chance.
+  cases.push_back({"below one count", options(300, 7, 4, 0.7)});
+  return cases;
+}
+
+std::string plan_arguments(const bantrisk::mkrun::PlanOptions &o) {
+  std::ostringstream a;
+  a << "--spectra " << o.spectra << " --channels " << o.channels << " --seed " << o.seed
+    << " --poisson " << *o.poisson;
+  auto list = [&](const char *option, const std::vector<bantrisk::mkrun::Planting> &plantings) {
+    for (const auto &p : plantings) {
+      a << " " << option << " " << p.count << ":" << p.factor;
+    }
+  };
+  list("--modules-at", o.modules_at);
+  list("--spectra-at", o.spectra_at);
+  if (o.reference) {
+    a << " --reference-run ref.RAW --reference-integrals ref.txt --reference-factor "
+      << o.reference_factor;
+    list("--reference-spectra", o.reference_spectra);
+  }
+  return a.str();
+}
+
+// The oracle's lines, by their first word.
+std::map<std::string, std::vector<std::vector<std::string>>> oracle(const fs::path &dir,
+                                                                    bool reference) {
+  const std::string command = std::string("/usr/bin/python3 ") + BANTRISK_MKRUN_ORACLE + " " +
+                              dir.string() + " KRV01234.RAW totals.txt" +
+                              (reference ? " ref.RAW ref.txt" : "");
+  std::map<std::string, std::vector<std::vector<std::string>>> lines;
+  FILE *out = ::popen(command.c_str(), "r");
+  if (out == nullptr) {
+    return lines;
+  }
+  std::string text;
+  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) {
+    text.push_back(static_cast<char>(c));
+  }
+  EXPECT_EQ(::pclose(out), 0) << command << "\n" << text;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string key, word;
+    words >> key;
+    std::vector<std::string> rest;
+    while (words >> word) {
+      rest.push_back(word);
+    }
+    lines[key].push_back(rest);
+  }
+  return lines;
+}
+
+// Within `sigmas` standard deviations of Poisson counts of mean `mean`: the sample mean and the
+// sample variance of `n` counts.
+void expect_poisson(const std::vector<std::string> &healthy, double mean, const char *what) {
+  ASSERT_EQ(healthy.size(), 3U) << what;
+  const double n = std::stod(healthy[0]);
+  EXPECT_NEAR(std::stod(healthy[1]), mean, 5.0 * std::sqrt(mean / n)) << what;
+  EXPECT_NEAR(std::stod(healthy[2]), mean, 5.0 * std::sqrt((mean + 2.0 * mean * mean) / n)) << what;
+}
+
+TEST(Mkrun, PoissonRunsAgreeWithTheOracle) {
+  for (const PoissonCase &c : poisson_cases()) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch("poisson");
+    ASSERT_EQ(mkrun(plan_arguments(c.plan) + " --dir " + scratch.dir.string() +
+                    " --integrals totals.txt"),
+              0);
+    const Plan plan = make_plan(c.plan);
+    EXPECT_EQ(read_integrals_file(scratch.dir / "totals.txt"), plan.totals);
+    auto o = oracle(scratch.dir, c.plan.reference);
+    const double level = *c.plan.poisson;
+    for (const char *prefix : {"", "reference_"}) {
+      if (*prefix != '\0' && !c.plan.reference) {
+        continue;
+      }
+      const std::string p = prefix;
+      ASSERT_EQ(o[p + "sums_match"].size(), 1U);
+      EXPECT_EQ(o[p + "sums_match"][0][0], "1");
+      EXPECT_EQ(o[p + "dead_cells_empty"][0][0], "1");
+      EXPECT_LT(std::fabs(std::stod(o[p + "channel_z"][0][0])), 5.0);
+      EXPECT_LT(std::stod(o[p + "planted_z"][0][0]), 5.0);
+      expect_poisson(o[p + "healthy"][0], level * (p.empty() ? 1.0 : c.plan.reference_factor),
+                     prefix);
+    }
+
+    // The medians of the checks from the plan, by selection, against numpy's.
+    std::map<int, std::vector<std::int32_t>> entry_totals;
+    for (const auto &e : plan.entries) {
+      if (const int k = plan.module_of[e.spectrum - 1]; k != 0) {
+        entry_totals[k].push_back(plan.totals[e.spectrum - 1]);
+      }
+    }
+    std::map<std::string, double> module_medians;
+    std::map<int, std::vector<float>> averages;
+    for (auto &[k, totals] : entry_totals) {
+      int bank = 0, side = 0, number = 0;
+      bantrisk::index2module(bantrisk::default_modules_per_side, k, bank, side, number);
+      std::string label = bantrisk::module_label(bank, side, number);
+      label.erase(label.find_last_not_of(' ') + 1);
+      long long sum = 0;
+      int live = 0;
+      std::vector<std::int32_t> counted;
+      for (std::int32_t t : totals) {
+        sum += t;
+        live += t > 0 ? 1 : 0;
+        if (t > 0) {
+          counted.push_back(t);
+        }
+      }
+      if (const auto m = bantrisk::median(counted)) {
+        module_medians[label] = *m;
+      }
+      if (sum != 0) {
+        averages[bantrisk::nbank18(bank)].push_back(
+            static_cast<float>(static_cast<double>(sum) / live));
+      }
+    }
+    ASSERT_EQ(o["module_median"].size(), module_medians.size());
+    for (const auto &line : o["module_median"]) {
+      EXPECT_EQ(module_medians[line[0]], std::stod(line[1])) << line[0];
+    }
+    ASSERT_EQ(o["bank_median"].size(), averages.size());
+    for (const auto &line : o["bank_median"]) {
+      EXPECT_EQ(bantrisk::median(averages[std::stoi(line[0])]), std::stod(line[1]))
+          << "bank " << line[0];
+    }
+  }
+}
+
+// The places of the faults move with the seed; a reference run leaves the run as it was.
+TEST(Mkrun, PlantedPlacesFollowTheSeedAndTheReferenceLeavesTheRun) {
+  PoissonCase c = poisson_cases()[1];
+  const Plan first = make_plan(c.plan);
+  c.plan.seed = 5;
+  const Plan other = make_plan(c.plan);
+  auto places = [](const std::vector<bantrisk::mkrun::Planted> &planted) {
+    std::vector<std::int32_t> at;
+    for (const auto &p : planted) {
+      at.push_back(p.at);
+    }
+    return at;
+  };
+  EXPECT_NE(places(first.planted_modules), places(other.planted_modules));
+  EXPECT_NE(places(first.planted_spectra), places(other.planted_spectra));
+  // Spectrum faults stand in distinct modules outside the faulty ones.
+  std::set<int> hosts;
+  for (const auto &p : other.planted_spectra) {
+    EXPECT_TRUE(hosts.insert(other.module_of[p.at - 1]).second) << p.at;
+  }
+  for (const auto &p : other.planted_modules) {
+    EXPECT_EQ(hosts.count(p.at), 0U);
+  }
+  c.plan.reference = true;
+  c.plan.reference_spectra = {{30, 2.0}};
+  const Plan with_reference = make_plan(c.plan);
+  EXPECT_EQ(with_reference.totals, other.totals);
+  EXPECT_EQ(places(with_reference.planted_spectra), places(other.planted_spectra));
+  for (const auto &p : with_reference.reference_spectra) {
+    EXPECT_EQ(hosts.count(with_reference.module_of[p.at - 1]), 0U) << p.at;
+  }
+}
+
 TEST(Mkrun, BadOptionsAreRefused) {
   for (const char *args :
        {"", "--spectra 10", "--spectra 20001 --channels 5", "--spectra 10 --channels 5 --gzip 12",
-        "--spectra x --channels 5", "--spectra 10 --channels 5 --colour red"}) {
+        "--spectra x --channels 5", "--spectra 10 --channels 5 --colour red",
+        "--spectra 10 --channels 5 --poisson 0", "--spectra 10 --channels 5 --poisson nan",
+        "--spectra 10 --channels 5 --poisson 5 --mean-counts 5",
+        "--spectra 10 --channels 5 --modules-at 1:0",
+        "--spectra 10 --channels 5 --poisson 5 "
+        "--spectra-at 1",
+        "--spectra 10 --channels 5 --poisson 5 --spectra-at 0:2",
+        "--spectra 10 --channels 5 --poisson 5 --spectra-at 1:-1",
+        "--spectra 10 --channels 5 --poisson 5 --spectra-at 11:2",
+        "--spectra 300 --channels 5 --poisson 5 --modules-at 99:2",
+        "--spectra 10 --channels 5 --poisson 1e6 --modules-at 1:20",
+        "--spectra 10 --channels 5 --reference-factor 2",
+        "--spectra 10 --channels 5 --reference-run KRV01234.RAW",
+        "--spectra 10 --channels 5 --integrals planted.txt"}) {
     EXPECT_NE(mkrun(std::string(args) + " --dir /nonexistent_unused 2>/dev/null"), 0) << args;
   }
 }
@@ -317,6 +574,7 @@ TEST(Mkrun, FileSizeLimitIsReportedAndLeavesNoRun) {
             std::string::npos)
       << text.str();
   EXPECT_NE(text.str().find(" ("), std::string::npos) << "no cause: " << text.str();
-  EXPECT_FALSE(fs::exists(scratch.dir / "KRV01234.RAW"));
-  EXPECT_FALSE(fs::exists(scratch.dir / "KRV01234.RAW.part"));
+  // Nothing at all: neither the run nor its temporary file, nor the text files that follow it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch.dir), fs::directory_iterator()), 1)
+      << "only stderr.txt";
 }

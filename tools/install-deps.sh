@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev nlohmann-json3-dev
   libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev
+  # The generator's Poisson runs are checked against numpy (tests/mkrun_oracle.py).
+  python3-numpy python3-h5py
+  # The JSON summary is validated against its schema; the manual page is read with groff and man.
   python3-jsonschema groff-base man-db)
 missing=()
 for p in "${packages[@]}"; do

@@ -3,6 +3,7 @@
 #include "mkrun_plan.hpp"
 
 #include "lib/detector_numbering.hpp"
+#include "lib/output_file.hpp"
 
 #include "dataaccess/nexus_writer.hpp"
 
@@ -12,9 +13,11 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,6 +37,11 @@ Writes a synthetic run of the 98-module instrument into a folder:
   specfile.dat       spectrum file list naming the spectra file for N spectra
   <summary file>     what was planted: empty spectra, dead modules, low/high modules and spectra
 
+Without --poisson the run is the standard one: counts spread smoothly over the channels, banks
+and modules at slightly different levels, and the same faults whatever the seed (a dead module,
+a module with nine dead spectra, a low and a high module, a low and a high spectrum in every
+bank, a few dead spectra), placed so that the checks find them exactly as planted.
+
 Options:
   --spectra N          number of spectra, 1 to 20000 (required)
   --channels C         number of time channels, 1 to 9999 (required)
@@ -47,6 +55,27 @@ Options:
   --chunk-spectra K    spectra per chunk of the counts (default: chunks of about 256 KiB)
   --gzip [LEVEL]       compress the counts (deflate, level 1 to 9, default 4)
   --help               this text
+
+A Poisson run (no fault but those asked for):
+  --poisson M          every spectrum's counts are Poisson draws, channel by channel (the
+                       channel's share of the total times M), so that its total is a Poisson
+                       draw of mean M, 0 < M <= 1000000; the draws come from SplitMix64 streams
+                       of the seed, the same on every machine (not with --mean-counts)
+  --modules-at N:F     N modules, chosen from the seed, at F times M (0: dead), 0 <= F <= 1000;
+                       repeatable
+  --spectra-at N:F     N spectra of other modules, chosen from the seed, one module after
+                       another, at F times M (0: dead); repeatable
+The planted modules and spectra are listed as "module_at LABEL F" and "spectrum_at S LABEL F".
+
+A reference run of the same detector before the faults (the same spectra file):
+  --reference-run NAME        write it as NAME
+  --reference-integrals NAME  also write its totals, one "spectrum total" a line
+  --reference-factor F        every spectrum's expected counts times F (default 1)
+  --reference-spectra N:F     N spectra outside the faults, chosen from the seed, at F times
+                              the reference factor; repeatable
+Its counts are drawn afresh in a Poisson run (a second measurement), rounded from the expected
+counts otherwise. `bantrisk check --run-file NAME --save-integrals FILE` turns it into an
+integrals file.
 )";
 
 struct Options {
@@ -58,10 +87,17 @@ struct Options {
   std::string spectra_file;
   std::string summary_file = "planted.txt";
   std::string integrals_file;
-  double mean_counts = 10000.0;
+  std::optional<double> mean_counts;
+  std::optional<double> poisson;
+  std::vector<Planting> modules_at, spectra_at;
+  std::string reference_run, reference_integrals;
+  std::optional<double> reference_factor;
+  std::vector<Planting> reference_spectra;
   int chunk_spectra = 0;
   int gzip = 0;
 };
+
+const std::string specfile_name = "specfile.dat";
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -74,6 +110,22 @@ template <typename T> T number(std::string_view option, std::string_view text) {
     throw UsageError("bad value '" + std::string(text) + "' for " + std::string(option));
   }
   return value;
+}
+
+// N:F, a count and a factor.
+Planting planting(std::string_view option, std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) {
+    throw UsageError("bad value '" + std::string(text) + "' for " + std::string(option) +
+                     ": N:F expected");
+  }
+  Planting p;
+  p.count = number<int>(option, text.substr(0, colon));
+  p.factor = number<double>(option, text.substr(colon + 1));
+  if (p.count < 1 || !(p.factor >= 0.0 && p.factor <= 1000.0)) {
+    throw UsageError(std::string(option) + " takes N:F with N of 1 or more and F of 0 to 1000");
+  }
+  return p;
 }
 
 Options parse(int argc, char **argv) {
@@ -107,6 +159,20 @@ Options parse(int argc, char **argv) {
       o.integrals_file = value();
     } else if (arg == "--mean-counts") {
       o.mean_counts = number<double>(arg, value());
+    } else if (arg == "--poisson") {
+      o.poisson = number<double>(arg, value());
+    } else if (arg == "--modules-at") {
+      o.modules_at.push_back(planting(arg, value()));
+    } else if (arg == "--spectra-at") {
+      o.spectra_at.push_back(planting(arg, value()));
+    } else if (arg == "--reference-run") {
+      o.reference_run = value();
+    } else if (arg == "--reference-integrals") {
+      o.reference_integrals = value();
+    } else if (arg == "--reference-factor") {
+      o.reference_factor = number<double>(arg, value());
+    } else if (arg == "--reference-spectra") {
+      o.reference_spectra.push_back(planting(arg, value()));
     } else if (arg == "--chunk-spectra") {
       o.chunk_spectra = number<int>(arg, value());
     } else if (arg == "--gzip") {
@@ -130,6 +196,26 @@ Options parse(int argc, char **argv) {
   if (o.chunk_spectra < 0) {
     throw UsageError("--chunk-spectra must be positive");
   }
+  if (o.poisson && o.mean_counts) {
+    throw UsageError("--poisson and --mean-counts exclude each other");
+  }
+  if (!o.poisson && (!o.modules_at.empty() || !o.spectra_at.empty())) {
+    throw UsageError("--modules-at and --spectra-at need --poisson");
+  }
+  const bool reference = !o.reference_run.empty() || !o.reference_integrals.empty();
+  if (!reference && (o.reference_factor || !o.reference_spectra.empty())) {
+    throw UsageError("--reference-factor and --reference-spectra need --reference-run or "
+                     "--reference-integrals");
+  }
+  // No output may overwrite another.
+  std::set<std::string> names;
+  for (const std::string *name : std::initializer_list<const std::string *>{
+           &o.run_file, &o.reference_run, &o.spectra_file, &specfile_name, &o.summary_file,
+           &o.integrals_file, &o.reference_integrals}) {
+    if (!name->empty() && !names.insert(*name).second) {
+      throw UsageError("'" + *name + "' is named for two of the files written");
+    }
+  }
   return o;
 }
 
@@ -144,41 +230,37 @@ std::vector<float> boundaries(int channels) {
   return b;
 }
 
-void write_run(const Options &o, const Plan &plan, const std::filesystem::path &file) {
+// Writes the run, or with `reference` the reference run, through the run-file layer's writer.
+void write_run(const Options &o, const Plan &plan, const std::filesystem::path &file,
+               bool reference) {
   bantrisk::dataaccess::RunFileLayout layout;
   layout.spectra = o.spectra;
   layout.channels = o.channels;
   layout.boundaries = boundaries(o.channels);
   layout.chunk_spectra = o.chunk_spectra;
   layout.gzip = o.gzip;
-  std::vector<std::vector<double>> shapes;
-  for (int slot = 1; slot <= 8; ++slot) {
-    shapes.push_back(channel_shape(o.channels, slot));
-  }
+  const ChannelCounts counts(plan);
   const auto c = static_cast<std::size_t>(o.channels);
   bantrisk::dataaccess::write_run_file(
       file.string(), layout, [&](std::int32_t first, std::int32_t rows, std::int32_t *block) {
         for (std::int32_t r = 0; r < rows; ++r) {
-          const int s = first + r + 1;
-          const int k = plan.module_of[s - 1];
-          int slot = 8;
-          if (k > 0) {
-            int bank = 0, side = 0, module = 0;
-            bantrisk::index2module(bantrisk::default_modules_per_side, k, bank, side, module);
-            slot = bantrisk::nbank18(bank);
-          }
-          spread_counts(plan.totals[s - 1], shapes[slot - 1], spectrum_offset(o.seed, s),
-                        block + static_cast<std::size_t>(r) * c);
+          std::int32_t *row = block + static_cast<std::size_t>(r) * c;
+          reference ? counts.reference(first + r + 1, row) : counts.run(first + r + 1, row);
         }
       });
 }
 
+// A text file, through the program's one writer of output files: put in place only whole.
 void write_text(const std::filesystem::path &file, const std::string &text) {
-  std::ofstream out(file);
-  out << text;
-  out.close();
+  int error = 0;
+  const auto out = bantrisk::ReplacingFile::create(file.string(), error);
   if (!out) {
-    throw std::runtime_error("cannot write " + file.string());
+    throw std::runtime_error("cannot create " + file.string() + " (" + std::strerror(error) + ")");
+  }
+  out->write(text);
+  if (!out->commit()) {
+    throw std::runtime_error("cannot write " + file.string() + " (" + std::strerror(out->error()) +
+                             ")");
   }
 }
 
@@ -195,6 +277,30 @@ std::string spectra_file_text(const Plan &plan) {
   return text;
 }
 
+// Every spectrum's total, one "spectrum total" a line.
+std::string totals_text(const std::vector<std::int32_t> &totals) {
+  std::string lines;
+  for (std::size_t s = 1; s <= totals.size(); ++s) {
+    lines += std::to_string(s) + " " + std::to_string(totals[s - 1]) + "\n";
+  }
+  return lines;
+}
+
+PlanOptions plan_options(const Options &o) {
+  PlanOptions p;
+  p.spectra = o.spectra;
+  p.channels = o.channels;
+  p.seed = o.seed;
+  p.mean_counts = o.mean_counts.value_or(p.mean_counts);
+  p.poisson = o.poisson;
+  p.modules_at = o.modules_at;
+  p.spectra_at = o.spectra_at;
+  p.reference = !o.reference_run.empty() || !o.reference_integrals.empty();
+  p.reference_factor = o.reference_factor.value_or(1.0);
+  p.reference_spectra = o.reference_spectra;
+  return p;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -203,20 +309,22 @@ int main(int argc, char **argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   try {
     const Options o = parse(argc, argv);
-    const Plan plan = make_plan(o.spectra, o.channels, o.seed, o.mean_counts);
+    const Plan plan = make_plan(plan_options(o));
     std::filesystem::create_directories(o.dir);
-    write_run(o, plan, o.dir / o.run_file);
+    write_run(o, plan, o.dir / o.run_file, false);
+    if (!o.reference_run.empty()) {
+      write_run(o, plan, o.dir / o.reference_run, true);
+    }
     write_text(o.dir / o.spectra_file, spectra_file_text(plan));
-    write_text(o.dir / "specfile.dat",
+    write_text(o.dir / specfile_name,
                "1\n" + std::to_string(o.spectra) + " " + o.spectra_file + "\n");
-    const std::string text = summary(plan, o.run_file);
+    const std::string text = summary(plan, o.run_file, o.reference_run);
     write_text(o.dir / o.summary_file, text);
     if (!o.integrals_file.empty()) {
-      std::string lines;
-      for (int s = 1; s <= o.spectra; ++s) {
-        lines += std::to_string(s) + " " + std::to_string(plan.totals[s - 1]) + "\n";
-      }
-      write_text(o.dir / o.integrals_file, lines);
+      write_text(o.dir / o.integrals_file, totals_text(plan.totals));
+    }
+    if (!o.reference_integrals.empty()) {
+      write_text(o.dir / o.reference_integrals, totals_text(plan.reference_totals));
     }
     std::cout << text;
     return 0;

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -229,21 +231,20 @@ double spectrum_offset(std::uint64_t seed, int spectrum) {
   return uniform(seed, 7, static_cast<std::uint64_t>(spectrum));
 }
 
-Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts) {
-  if (spectra < 1 || spectra > max_spectra) {
-    throw std::invalid_argument("number of spectra must be 1 to " + std::to_string(max_spectra));
-  }
-  if (channels < 1 || channels + 1 > max_channel_values) {
-    throw std::invalid_argument("number of channels must be 1 to " +
-                                std::to_string(max_channel_values - 1));
-  }
-  if (!(mean_counts >= 1.0 && mean_counts <= 1.0e6)) {
-    throw std::invalid_argument("mean counts per spectrum must be 1 to 1000000");
-  }
-  Plan plan;
-  plan.spectra = spectra;
-  plan.channels = channels;
-  plan.seed = seed;
+namespace {
+
+// The module table of a run: how many spectra each module index has, and its first spectrum.
+struct Layout {
+  int modules = 0;
+  int in_modules = 0; // spectra in modules
+  int extras = 0;     // spectra outside them
+  std::vector<int> n;
+  std::vector<std::int32_t> first_of;
+};
+
+// The spectra file entries of the run: spectra to modules, some outside them, one listed twice.
+Layout build_map(Plan &plan) {
+  const int spectra = plan.spectra;
   const int modules = ideal_number_of_modules(table);
 
   // Some spectra read detectors outside the modules (element group 2, bank 9).
@@ -284,6 +285,26 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
     std::erase_if(plan.entries,
                   [&](const Entry &e) { return e.spectrum == plan.unlisted_spectrum; });
   }
+
+  return Layout{modules, in_modules, extras, n, first_of};
+}
+
+// What a plan's faults leave for a reference run: the expected counts of the healthy detector,
+// and the modules holding a fault (no reference spectrum is chosen there).
+struct Healthy {
+  std::vector<double> expected;
+  std::set<int> faulty_modules;
+};
+
+// The standard run's faults, checked to stand out exactly as planted under the default limits.
+Healthy plant_standard(Plan &plan, const Layout &layout, double mean_counts) {
+  const int spectra = plan.spectra;
+  const std::uint64_t seed = plan.seed;
+  const int modules = layout.modules;
+  const int in_modules = layout.in_modules;
+  const int extras = layout.extras;
+  const std::vector<int> &n = layout.n;
+  const std::vector<std::int32_t> &first_of = layout.first_of;
 
   Factors planted;
   planted.spectrum.assign(static_cast<std::size_t>(spectra), 1.0);
@@ -348,12 +369,13 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
 
   for (int attempt = 0;; ++attempt) {
     plan.totals.assign(static_cast<std::size_t>(spectra), 0);
+    plan.expected.assign(static_cast<std::size_t>(spectra), 0.0);
     for (std::int32_t sp = 1; sp <= spectra; ++sp) {
       const int k = plan.module_of[sp - 1];
       const auto it = planted.module.find(k);
       const double module_factor = it != planted.module.end() ? it->second : 1.0;
-      plan.totals[sp - 1] = static_cast<std::int32_t>(
-          std::lround(normal[sp - 1] * module_factor * planted.spectrum[sp - 1]));
+      plan.expected[sp - 1] = normal[sp - 1] * module_factor * planted.spectrum[sp - 1];
+      plan.totals[sp - 1] = static_cast<std::int32_t>(std::lround(plan.expected[sp - 1]));
       if (planted.spectrum[sp - 1] != 0.0 && plan.totals[sp - 1] == 0) {
         plan.totals[sp - 1] = 1; // only planted spectra are empty
       }
@@ -418,6 +440,264 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
     }
   }
 
+  if (n[dead_module_index] > 0) {
+    plan.dead_module = dead_module_index;
+  }
+  if (pd > partly_dead_count) {
+    plan.partly_dead_module = partly_dead_index;
+  }
+  Healthy healthy{normal, {}};
+  for (const auto &[k, factor] : planted.module) {
+    healthy.faulty_modules.insert(k);
+  }
+  for (std::int32_t sp = 1; sp <= spectra; ++sp) {
+    if (planted.spectrum[sp - 1] != 1.0 && plan.module_of[sp - 1] != 0) {
+      healthy.faulty_modules.insert(plan.module_of[sp - 1]);
+    }
+  }
+  return healthy;
+}
+
+// Fisher-Yates shuffle of `items` from the seed's stream `stream`.
+template <typename T>
+void shuffle(std::vector<T> &items, std::uint64_t seed, std::uint64_t stream) {
+  for (std::size_t i = items.size(); i > 1; --i) {
+    const auto j = static_cast<std::size_t>(uniform(seed, stream, i) * static_cast<double>(i));
+    std::swap(items[i - 1], items[std::min(j, i - 1)]);
+  }
+}
+
+// Chooses spectra for faults from the seed: module spectra (not the one listed twice) of
+// modules without a fault, one module after another in an order drawn from the seed, so that
+// faults share a module only when there are more of them than modules.
+class SpectrumPicker {
+public:
+  SpectrumPicker(const Plan &plan, const std::set<int> &excluded, int modules)
+      : seed_(plan.seed), pools_(static_cast<std::size_t>(modules) + 1) {
+    for (std::int32_t s = 1; s <= plan.spectra; ++s) {
+      const int k = plan.module_of[s - 1];
+      if (k != 0 && excluded.count(k) == 0 && s != plan.duplicate_spectrum) {
+        pools_[k].push_back(s);
+      }
+    }
+    for (int k = 1; k <= modules; ++k) {
+      if (!pools_[k].empty()) {
+        order_.push_back(k);
+      }
+    }
+    shuffle(order_, seed_, stream_order);
+  }
+
+  std::int32_t next(const char *what) {
+    for (std::size_t tried = 0; tried < order_.size(); ++tried) {
+      std::vector<std::int32_t> &pool = pools_[order_[at_]];
+      at_ = (at_ + 1) % order_.size();
+      if (pool.empty()) {
+        continue;
+      }
+      const auto j = std::min(pool.size() - 1,
+                              static_cast<std::size_t>(uniform(seed_, stream_pick, picked_++) *
+                                                       static_cast<double>(pool.size())));
+      const std::int32_t s = pool[j];
+      pool[j] = pool.back();
+      pool.pop_back();
+      return s;
+    }
+    throw std::invalid_argument(std::string("too few spectra outside the faulty modules for ") +
+                                what);
+  }
+
+private:
+  static constexpr std::uint64_t stream_order = 21;
+  static constexpr std::uint64_t stream_pick = 22;
+  std::uint64_t seed_;
+  std::vector<std::vector<std::int32_t>> pools_;
+  std::vector<int> order_;
+  std::size_t at_ = 0;
+  std::uint64_t picked_ = 0;
+};
+
+void check_plantings(const std::vector<Planting> &plantings, const char *option) {
+  for (const Planting &p : plantings) {
+    if (p.count < 1 || !(p.factor >= 0.0 && p.factor <= 1000.0)) {
+      throw std::invalid_argument(std::string(option) +
+                                  ": a count of 1 or more and a factor of 0 to 1000");
+    }
+  }
+}
+
+void check_expected(const std::vector<double> &expected, const char *what) {
+  for (double e : expected) {
+    if (!(e <= max_expected_counts)) {
+      throw std::invalid_argument(std::string(what) + ": expected counts of a spectrum above " +
+                                  std::to_string(static_cast<long>(max_expected_counts)));
+    }
+  }
+}
+
+// A Poisson run's faults, at places drawn from the seed: whole modules first, then spectra of
+// the other modules through `picker`.
+Healthy plant_poisson(Plan &plan, const Layout &layout, const PlanOptions &o,
+                      std::optional<SpectrumPicker> &picker) {
+  const double level = *o.poisson;
+  const auto size = static_cast<std::size_t>(plan.spectra);
+  std::vector<double> factor(size, 1.0);
+  std::vector<int> candidates;
+  for (int k = 1; k <= layout.modules; ++k) {
+    if (layout.n[k] > 0) {
+      candidates.push_back(k);
+    }
+  }
+  shuffle(candidates, plan.seed, 20);
+  std::size_t next_module = 0;
+  Healthy healthy{std::vector<double>(size, level), {}};
+  for (const Planting &p : o.modules_at) {
+    for (int c = 0; c < p.count; ++c) {
+      if (next_module == candidates.size()) {
+        throw std::invalid_argument("--modules-at: the run has only " +
+                                    std::to_string(candidates.size()) + " modules with spectra");
+      }
+      const int k = candidates[next_module++];
+      plan.planted_modules.push_back({k, p.factor});
+      healthy.faulty_modules.insert(k);
+      for (int e = 0; e < layout.n[k]; ++e) {
+        factor[static_cast<std::size_t>(layout.first_of[k] + e - 1)] = p.factor;
+      }
+    }
+  }
+  picker.emplace(plan, healthy.faulty_modules, layout.modules);
+  for (const Planting &p : o.spectra_at) {
+    for (int c = 0; c < p.count; ++c) {
+      const std::int32_t s = picker->next("--spectra-at");
+      plan.planted_spectra.push_back({s, p.factor});
+      factor[static_cast<std::size_t>(s - 1)] = p.factor;
+    }
+  }
+  auto by_place = [](const Planted &x, const Planted &y) { return x.at < y.at; };
+  std::sort(plan.planted_modules.begin(), plan.planted_modules.end(), by_place);
+  std::sort(plan.planted_spectra.begin(), plan.planted_spectra.end(), by_place);
+  plan.expected.resize(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    plan.expected[i] = level * factor[i];
+  }
+  return healthy;
+}
+
+// The reference run: the healthy detector, every expected count times the reference factor,
+// its chosen spectra (from `picker`) at their factor times that.
+void plan_reference(Plan &plan, const PlanOptions &o, const Healthy &healthy,
+                    SpectrumPicker &picker) {
+  plan.reference = true;
+  plan.reference_factor = o.reference_factor;
+  std::vector<double> factor(static_cast<std::size_t>(plan.spectra), o.reference_factor);
+  for (const Planting &p : o.reference_spectra) {
+    for (int c = 0; c < p.count; ++c) {
+      const std::int32_t s = picker.next("--reference-spectra");
+      plan.reference_spectra.push_back({s, p.factor});
+      factor[static_cast<std::size_t>(s - 1)] = o.reference_factor * p.factor;
+    }
+  }
+  std::sort(plan.reference_spectra.begin(), plan.reference_spectra.end(),
+            [](const Planted &x, const Planted &y) { return x.at < y.at; });
+  plan.reference_expected.resize(factor.size());
+  for (std::size_t i = 0; i < factor.size(); ++i) {
+    plan.reference_expected[i] = healthy.expected[i] * factor[i];
+  }
+  if (!plan.poisson) {
+    // Rounded as the standard run's counts are: only spectra planted at 0 are empty.
+    plan.reference_totals.resize(factor.size());
+    for (std::size_t i = 0; i < factor.size(); ++i) {
+      auto t = static_cast<std::int32_t>(std::lround(plan.reference_expected[i]));
+      plan.reference_totals[i] = t == 0 && factor[i] != 0.0 ? 1 : t;
+    }
+  }
+}
+
+std::string shortest(double v) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, result.ptr);
+}
+
+std::uint64_t stream_state(std::uint64_t seed, std::uint64_t stream, std::uint64_t item) {
+  return splitmix(splitmix(seed ^ (stream << 48)) ^ item);
+}
+
+// The streams of the channel counts of a Poisson run and of its reference.
+constexpr std::uint64_t run_counts_stream = 11;
+constexpr std::uint64_t reference_counts_stream = 12;
+
+} // namespace
+
+Plan make_plan(const PlanOptions &o) {
+  const int spectra = o.spectra;
+  if (spectra < 1 || spectra > max_spectra) {
+    throw std::invalid_argument("number of spectra must be 1 to " + std::to_string(max_spectra));
+  }
+  if (o.channels < 1 || o.channels + 1 > max_channel_values) {
+    throw std::invalid_argument("number of channels must be 1 to " +
+                                std::to_string(max_channel_values - 1));
+  }
+  if (o.poisson) {
+    if (!(*o.poisson > 0.0 && *o.poisson <= 1.0e6)) {
+      throw std::invalid_argument("expected counts per spectrum must be above 0 and at most "
+                                  "1000000");
+    }
+  } else if (!(o.mean_counts >= 1.0 && o.mean_counts <= 1.0e6)) {
+    throw std::invalid_argument("mean counts per spectrum must be 1 to 1000000");
+  }
+  if (!o.poisson && (!o.modules_at.empty() || !o.spectra_at.empty())) {
+    throw std::invalid_argument("faults are chosen by option in a Poisson run only");
+  }
+  check_plantings(o.modules_at, "--modules-at");
+  check_plantings(o.spectra_at, "--spectra-at");
+  check_plantings(o.reference_spectra, "--reference-spectra");
+  if (!(o.reference_factor >= 0.0 && o.reference_factor <= 1000.0)) {
+    throw std::invalid_argument("the reference factor must be 0 to 1000");
+  }
+  Plan plan;
+  plan.spectra = spectra;
+  plan.channels = o.channels;
+  plan.seed = o.seed;
+  plan.poisson = o.poisson;
+  const Layout layout = build_map(plan);
+
+  std::optional<SpectrumPicker> picker;
+  const Healthy healthy = o.poisson ? plant_poisson(plan, layout, o, picker)
+                                    : plant_standard(plan, layout, o.mean_counts);
+  check_expected(plan.expected, "the run");
+  if (o.reference) {
+    if (!picker) {
+      picker.emplace(plan, healthy.faulty_modules, layout.modules);
+    }
+    plan_reference(plan, o, healthy, *picker);
+    check_expected(plan.reference_expected, "the reference run");
+  }
+
+  if (plan.poisson) {
+    // The totals are the sums of the channel counts drawn.
+    const ChannelCounts counts(plan);
+    std::vector<std::int32_t> channel(static_cast<std::size_t>(plan.channels));
+    auto total = [&](std::int32_t s, bool reference) {
+      reference ? counts.reference(s, channel.data()) : counts.run(s, channel.data());
+      std::int64_t sum = 0;
+      for (std::int32_t c : channel) {
+        sum += c;
+      }
+      return static_cast<std::int32_t>(sum);
+    };
+    plan.totals.resize(static_cast<std::size_t>(spectra));
+    for (std::int32_t s = 1; s <= spectra; ++s) {
+      plan.totals[s - 1] = total(s, false);
+    }
+    if (plan.reference) {
+      plan.reference_totals.resize(static_cast<std::size_t>(spectra));
+      for (std::int32_t s = 1; s <= spectra; ++s) {
+        plan.reference_totals[s - 1] = total(s, true);
+      }
+    }
+  }
+
   for (std::int32_t sp = 1; sp <= spectra; ++sp) {
     if (plan.totals[sp - 1] == 0) {
       plan.zero_spectra.push_back(sp);
@@ -425,23 +705,153 @@ Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts
         plan.dead_spectra.push_back(sp);
       }
     }
-  }
-  if (n[dead_module_index] > 0) {
-    plan.dead_module = dead_module_index;
-  }
-  if (pd > partly_dead_count) {
-    plan.partly_dead_module = partly_dead_index;
+    if (plan.reference && plan.reference_totals[sp - 1] == 0) {
+      plan.reference_zero_spectra.push_back(sp);
+    }
   }
   return plan;
 }
 
-std::string summary(const Plan &plan, const std::string &run_file) {
+Plan make_plan(int spectra, int channels, std::uint64_t seed, double mean_counts) {
+  PlanOptions o;
+  o.spectra = spectra;
+  o.channels = channels;
+  o.seed = seed;
+  o.mean_counts = mean_counts;
+  return make_plan(o);
+}
+
+ChannelCounts::ChannelCounts(const Plan &plan) : plan_(plan) {
+  for (int slot = 1; slot <= bank_slots; ++slot) {
+    shapes_.push_back(channel_shape(plan.channels, slot));
+  }
+}
+
+const std::vector<double> &ChannelCounts::shape_of(std::int32_t s) const {
+  const int k = plan_.module_of[s - 1];
+  return shapes_[static_cast<std::size_t>((k > 0 ? module_at(k).slot : bank_slots) - 1)];
+}
+
+namespace {
+
+// Poisson draws for each channel of a spectrum: the expected total times the channel's share.
+void draw_counts(const Plan &plan, std::uint64_t stream, std::int32_t s, double expected,
+                 const std::vector<double> &shape, std::int32_t *counts) {
+  SplitMix64 random(stream_state(plan.seed, stream, static_cast<std::uint64_t>(s)));
+  for (int i = 0; i < plan.channels; ++i) {
+    counts[i] = static_cast<std::int32_t>(poisson(expected * (shape[i + 1] - shape[i]), random));
+  }
+}
+
+} // namespace
+
+void ChannelCounts::run(std::int32_t s, std::int32_t *counts) const {
+  if (plan_.poisson) {
+    draw_counts(plan_, run_counts_stream, s, plan_.expected[s - 1], shape_of(s), counts);
+  } else {
+    spread_counts(plan_.totals[s - 1], shape_of(s), spectrum_offset(plan_.seed, s), counts);
+  }
+}
+
+void ChannelCounts::reference(std::int32_t s, std::int32_t *counts) const {
+  if (plan_.poisson) {
+    draw_counts(plan_, reference_counts_stream, s, plan_.reference_expected[s - 1], shape_of(s),
+                counts);
+  } else {
+    spread_counts(plan_.reference_totals[s - 1], shape_of(s), spectrum_offset(plan_.seed, s),
+                  counts);
+  }
+}
+
+std::uint64_t SplitMix64::next() {
+  const std::uint64_t z = splitmix(state_);
+  state_ += 0x9E3779B97F4A7C15ULL;
+  return z;
+}
+
+double SplitMix64::uniform() {
+  return static_cast<double>(next() >> 11) * 0x1.0p-53;
+}
+
+namespace {
+
+// log(k!) for a whole number k >= 0: exactly formed factorials below 10, Stirling's series
+// (to the term in k^-7, relative error below 1e-13) above.
+double log_factorial(double k) {
+  if (k < 10.0) {
+    double f = 1.0;
+    for (double i = 2.0; i <= k; i += 1.0) {
+      f *= i;
+    }
+    return std::log(f);
+  }
+  const double r = 1.0 / k;
+  const double r2 = r * r;
+  constexpr double half_log_two_pi = 0.91893853320467274178;
+  return (k + 0.5) * std::log(k) - k + half_log_two_pi +
+         r * (1.0 / 12.0 - r2 * (1.0 / 360.0 - r2 * (1.0 / 1260.0 - r2 / 1680.0)));
+}
+
+} // namespace
+
+std::int64_t poisson(double mean, SplitMix64 &random) {
+  if (!(mean > 0.0)) {
+    return 0;
+  }
+  if (mean < 10.0) {
+    // The smallest k whose cumulative probability exceeds a uniform draw. Rounding can keep the
+    // sum a hair below 1; beyond k = 200 the weight at these means is nil.
+    const double u = random.uniform();
+    double p = std::exp(-mean);
+    double cumulative = p;
+    std::int64_t k = 0;
+    while (u >= cumulative && k < 200) {
+      ++k;
+      p *= mean / static_cast<double>(k);
+      cumulative += p;
+    }
+    return k;
+  }
+  // Transformed rejection with squeeze (Hoermann 1993).
+  const double root = std::sqrt(mean);
+  const double log_mean = std::log(mean);
+  const double b = 0.931 + 2.53 * root;
+  const double a = -0.059 + 0.02483 * b;
+  const double inv_alpha = 1.1239 + 1.1328 / (b - 3.4);
+  const double vr = 0.9277 - 3.6224 / (b - 2.0);
+  for (;;) {
+    const double u = random.uniform() - 0.5;
+    const double v = random.uniform();
+    const double us = 0.5 - std::fabs(u);
+    if (us <= 0.0) {
+      continue; // u = -0.5 gives no k
+    }
+    const double k = std::floor((2.0 * a / us + b) * u + mean + 0.43);
+    if (us >= 0.07 && v <= vr) {
+      return static_cast<std::int64_t>(k);
+    }
+    if (k < 0.0 || k > 0x1.0p62 || (us < 0.013 && v > us)) {
+      continue;
+    }
+    if (std::log(v) + std::log(inv_alpha) - std::log(a / (us * us) + b) <=
+        -mean + k * log_mean - log_factorial(k)) {
+      return static_cast<std::int64_t>(k);
+    }
+  }
+}
+
+std::string summary(const Plan &plan, const std::string &run_file,
+                    const std::string &reference_file) {
   std::ostringstream out;
   auto label = [](int k) { return module_at(k).label.substr(0, module_at(k).label.find(' ')); };
   auto module_of = [&](std::int32_t s) { return label(plan.module_of[s - 1]); };
   out << "# Synthetic run " << run_file << " written by bantrisk-mkrun\n";
   out << "spectra " << plan.spectra << "\nchannels " << plan.channels << "\nseed " << plan.seed
-      << "\nentries " << plan.entries.size() << "\n";
+      << "\n";
+  if (plan.poisson) {
+    out << "poisson " << shortest(*plan.poisson) << "\n";
+  }
+  out << "entries " << plan.entries.size() << "\n";
   out << "zero_count_spectra " << plan.zero_spectra.size() << " :";
   for (std::int32_t s : plan.zero_spectra) {
     out << ' ' << s;
@@ -470,9 +880,28 @@ std::string summary(const Plan &plan, const std::string &run_file) {
   for (std::int32_t s : plan.high_spectra) {
     out << "high_spectrum " << s << " " << module_of(s) << "\n";
   }
+  for (const Planted &p : plan.planted_modules) {
+    out << "module_at " << label(p.at) << " " << shortest(p.factor) << "\n";
+  }
+  for (const Planted &p : plan.planted_spectra) {
+    out << "spectrum_at " << p.at << " " << module_of(p.at) << " " << shortest(p.factor) << "\n";
+  }
   out << "duplicate_spectrum " << plan.duplicate_spectrum << "\n";
   if (plan.unlisted_spectrum != 0) {
     out << "unlisted_spectrum " << plan.unlisted_spectrum << "\n";
+  }
+  if (plan.reference) {
+    out << "reference_run " << reference_file << "\nreference_factor "
+        << shortest(plan.reference_factor) << "\n";
+    for (const Planted &p : plan.reference_spectra) {
+      out << "reference_spectrum_at " << p.at << " " << module_of(p.at) << " " << shortest(p.factor)
+          << "\n";
+    }
+    out << "reference_zero_count_spectra " << plan.reference_zero_spectra.size() << " :";
+    for (std::int32_t s : plan.reference_zero_spectra) {
+      out << ' ' << s;
+    }
+    out << "\n";
   }
   for (const std::string &note : plan.notes) {
     out << "note " << note << "\n";

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <filesystem>
+#include <cstring>
 #include <stdexcept>
-#include <system_error>
+
+#include "lib/output_file.hpp"
 
 namespace bantrisk::dataaccess {
 
@@ -91,23 +91,18 @@ void write_run_file(const std::string &path, const RunFileLayout &layout, const 
   // when the library ends at exit. Everything is closed here, so that ending is not needed.
   H5dont_atexit();
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-  // Written beside its place and renamed once complete: a failed write never leaves a
-  // half-written run under the run's name.
-  const std::string part = path + ".part";
+  // Written through the program's one writer: into a temporary file beside its place, synced
+  // and renamed once complete, so that a failed write never leaves a half-written run under the
+  // run's name. HDF5 writes the temporary file by its name.
   const Checker ck(path);
   current = &ck;
-  try {
-    write_layout(part, layout, fill);
-  } catch (...) {
-    std::remove(part.c_str());
-    throw;
-  }
-  std::error_code ec;
-  std::filesystem::rename(part, path, ec);
-  if (ec) {
-    std::remove(part.c_str());
-    ck.fail("cannot replace the file (" + ec.message() + ")");
-  }
+  int error = 0;
+  const auto out = ReplacingFile::create(path, error);
+  if (!out)
+    ck.fail(std::string("cannot create the file (") + std::strerror(error) + ")");
+  write_layout(out->temp_path(), layout, fill);
+  if (!out->commit())
+    ck.fail(std::string("cannot replace the file (") + std::strerror(out->error()) + ")");
 }
 
 namespace {

@@ -23,9 +23,9 @@ using CountsFill = std::function<void(std::int32_t first, std::int32_t rows, std
 // Writes /raw_data_1 (NXentry, the root's default) holding /raw_data_1/detector_1 (NXdata, the
 // entry's default) with int32 `counts` [spectra, channels] (signal; chunked, written in slabs of
 // about 1 MiB), float32 `time_of_flight` boundaries and int32 `spectrum_index` (the axes).
-// The file is written as <path>.part and renamed once every object and the file have closed
-// without error. Throws RunFileError (a std::runtime_error) naming the file, what could not be
-// done and HDF5's cause.
+// The file is written to a temporary file beside `path` and put in place (synced, renamed) once
+// every object and the file have closed without error; on a failure nothing is left. Throws
+// RunFileError (a std::runtime_error) naming the file, what could not be done and HDF5's cause.
 void write_run_file(const std::string &path, const RunFileLayout &layout, const CountsFill &fill);
 
 } // namespace bantrisk::dataaccess

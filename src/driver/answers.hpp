@@ -2,7 +2,8 @@
 // Where the pass takes its choices. The interactive dialogue asks them on the console;
 // `bantrisk check` takes them from its command-line options. The sections never ask the console
 // themselves: every question of the pass is one call here, so both ways of running share the
-// same sections.
+// same sections. A choice that cannot be made without asking ends the pass with
+// ProgramStop::report, whose line names the file concerned and the option that gives the answer.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,12 +23,6 @@ struct MaskChoice {
   std::string name;
   int option = 1; // 1: dead spectra only; 2: dead spectra and low/high spectra
   MaskFormat format = MaskFormat::columns;
-};
-
-// A choice that cannot be made without asking: the pass ends (status 1) with this message,
-// which names the file concerned and the option that supplies the answer.
-struct Unanswerable {
-  std::string message;
 };
 
 class Answers {

@@ -78,37 +78,22 @@ bool claim_check_folder(Console &con) {
   return false;
 }
 
-int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, std::ostream &err) {
+int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run) {
   int status = exit_normal;
-  std::string fatal; // the line for standard error, if any
   try {
     pass(io, run, session, ask);
   } catch (const ProgramStop &stop) {
-    status = stop.status;
-  } catch (const Unanswerable &stop) {
-    fatal = stop.message;
-    status = exit_fatal;
-  } catch (const EndOfInput &e) {
-    fatal = e.what();
-    status = exit_end_of_input;
+    io.events().stop(stop);
+    status = stop.status();
   } catch (const std::exception &e) {
-    fatal = e.what();
+    // Anything unforeseen (memory, for one) ends the pass in order.
+    io.events().stop(ProgramStop::report(e.what()));
     status = exit_fatal;
   }
-  // Console lines waiting in their buffer come before the line on standard error, as they were
-  // written before it.
-  io.console().flush();
-  // The message is one line whatever the names in it hold.
-  if (!fatal.empty())
-    err << "bantrisk: " << shown_text(fatal) << '\n';
-  // On every end the results file keeps what was written to it.
   io.close_all();
   io.console().flush();
-  // A normal end that could not create or complete one of its files, or write its console
-  // lines, is not a success.
-  if (io.console().output_failed())
-    err << "bantrisk: the console output could not be written completely\n";
-  if (status == exit_normal && (io.output_failed() || io.console().output_failed()))
+  // A normal end that could not create or complete one of its files is not a success.
+  if (status == exit_normal && io.output_failed())
     status = exit_fatal;
   return status;
 }
@@ -116,7 +101,17 @@ int run_pass(Io &io, dataaccess::Session &session, Answers &ask, RunState &run, 
 int bantrisk_nget(Io &io, dataaccess::Session &session, std::ostream &err) {
   // The tables are large: they live on the heap for the whole pass.
   auto run = std::make_unique<RunState>();
-  return run_pass(io, session, dialogue(), *run, err);
+  ConsoleEvents events(io.console(), err);
+  io.use_events(&events);
+  int status = run_pass(io, session, dialogue(), *run);
+  io.use_events(nullptr);
+  // Nor is one whose console lines could not all be written.
+  if (io.console().output_failed()) {
+    err << "bantrisk: the console output could not be written completely\n";
+    if (status == exit_normal)
+      status = exit_fatal;
+  }
+  return status;
 }
 
 } // namespace bantrisk

@@ -1,8 +1,9 @@
 #include "driver/check_command.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -12,11 +13,14 @@
 #include "driver/bantrisk_nget.hpp"
 #include "driver/checks.hpp"
 #include "driver/findings.hpp"
+#include "driver/output_plan.hpp"
 #include "driver/picture_file.hpp"
 #include "driver/run_state.hpp"
 #include "driver/summary_json.hpp"
+#include "lib/events.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
+#include "lib/program_stop.hpp"
 #include "lib/raw_location.hpp"
 #include "lib/text.hpp"
 
@@ -55,81 +59,62 @@ MaskFormat mask_format_of(std::string_view file) {
 
 namespace {
 
-inline constexpr int summary_unit = 13;
-
 // The end of every message about a spectra file that the list does not give.
 constexpr std::string_view name_it = "; name the spectra file with --spectra-file";
 
-// The console of a check: nothing is asked and the dialogue's console lines are not shown. Each
-// line is looked at as it is written: warnings go to the error stream, the integration progress
-// becomes one line updated in place, and the last line is kept as the reason of a fatal end.
-class CheckConsole : public std::streambuf {
-public:
-  CheckConsole(std::ostream &err, bool quiet, bool progress)
-      : err_(err), quiet_(quiet), progress_(progress && !quiet) {}
-  ~CheckConsole() override { end_progress(); }
-  CheckConsole(const CheckConsole &) = delete;
-  CheckConsole &operator=(const CheckConsole &) = delete;
-
-  // The last line that was not empty, without its first blank, and whether it was told on the
-  // error stream already.
-  std::string last_line() const { return last_; }
-  bool told_last() const { return told_last_; }
-
+// A console that takes every line and shows none: a check shows its report through the results
+// file's lines, and tells the rest through its events.
+class NoConsole : public std::streambuf {
 protected:
-  int_type overflow(int_type ch) override {
-    if (traits_type::eq_int_type(ch, traits_type::eof()))
-      return traits_type::not_eof(ch);
-    if (traits_type::to_char_type(ch) == '\n') {
-      line_done();
-    } else if (line_.size() < max_kept) {
-      line_ += traits_type::to_char_type(ch);
-    }
-    return ch;
+  int_type overflow(int_type ch) override { return traits_type::not_eof(ch); }
+  std::streamsize xsputn(const char *, std::streamsize n) override { return n; }
+};
+
+// How a check tells what happens while it runs, on standard error: warnings and fatal ends as
+// one line each, prefixed "bantrisk: ", and the integration's progress as one line updated in
+// place (when standard error is a terminal). Inputs found are held against the output plan.
+class CheckEvents final : public Events {
+public:
+  CheckEvents(std::ostream &err, bool quiet, bool progress, const OutputPlan &plan)
+      : err_(err), quiet_(quiet), progress_(progress && !quiet), plan_(plan) {}
+  ~CheckEvents() override { end_progress(); }
+  CheckEvents(const CheckEvents &) = delete;
+  CheckEvents &operator=(const CheckEvents &) = delete;
+
+  void progress(std::int32_t s, std::int32_t total) override {
+    if (!progress_)
+      return;
+    err_ << "\rIntegrating spectrum " << exact_int(s) << " from a total " << exact_int(total)
+         << "\033[K" << std::flush;
+    showing_ = true;
+  }
+  void warning(std::string_view text) override {
+    if (!quiet_)
+      tell(text);
+  }
+  void input_found(const std::string &full_name) override { plan_.refuse_input(full_name); }
+  void stop(const ProgramStop &stop) override {
+    tell(stop.message().empty() ? std::string_view("the check ended early") : stop.message());
   }
 
-private:
-  // Console lines are short; a longer one is kept in part.
-  static constexpr std::size_t max_kept = 4096;
-
-  void line_done() {
-    std::string line = std::string(trimmed(line_));
-    line_.clear();
-    if (!line.empty() && line.front() == ' ')
-      line.erase(0, 1);
-    if (line.empty())
-      return;
-    if (line.rfind("Integrating spectrum ", 0) == 0) {
-      if (progress_) {
-        err_ << '\r' << line << "\033[K" << std::flush;
-        showing_ = true;
-      }
-      return;
-    }
+  // One line of the check's own.
+  void tell(std::string_view line) {
     end_progress();
-    last_ = line;
-    told_last_ = false;
-    // Warnings and the errors that do not end the check are told as they come.
-    const bool notice = line.rfind("** WARNING", 0) == 0 || line.rfind("** Error :", 0) == 0;
-    if (!quiet_ && notice) {
-      err_ << "bantrisk: " << line << '\n';
-      told_last_ = true;
-    }
+    err_ << "bantrisk: " << shown_text(trimmed(line)) << '\n';
   }
-
+  // The progress line is cleared before anything else is shown.
   void end_progress() {
     if (showing_)
       err_ << "\r\033[K" << std::flush;
     showing_ = false;
   }
 
+private:
   std::ostream &err_;
   bool quiet_;
   bool progress_;
+  const OutputPlan &plan_;
   bool showing_ = false;
-  std::string line_;
-  std::string last_;
-  bool told_last_ = false;
 };
 
 // The check's answers: every choice from the options; where the dialogue would ask again to
@@ -153,11 +138,11 @@ public:
     // --raw-dir was measured with the options; the variable is measured here.
     const std::string directory = raw_directory_of(o_, env_);
     if (directory.size() > static_cast<std::size_t>(max_raw_directory_length))
-      throw Unanswerable{
+      throw ProgramStop::report(
           concat({"the ", raw_directory_variable(o_.instrument), " directory of ",
                   exact_int(static_cast<std::int64_t>(directory.size())),
                   " characters is too long: at most ", exact_int(max_raw_directory_length),
-                  " fit in the raw file name; name the directory with --raw-dir"})};
+                  " fit in the raw file name; name the directory with --raw-dir"}));
     run.raw_directory = fixed_text(directory, name_length);
     run.raw_directory_length = static_cast<int>(directory.size());
     run.extension = o_.extension;
@@ -178,25 +163,26 @@ public:
       return;
     const std::string full(trimmed(name));
     if (which == InputKind::spectrum_list)
-      throw Unanswerable{concat({"spectrum file list not found: ", full,
-                                 "; name it with --spectrum-list or the spectra file with "
-                                 "--spectra-file"})};
+      throw ProgramStop::report(concat({"spectrum file list not found: ", full,
+                                        "; name it with --spectrum-list or the spectra file with "
+                                        "--spectra-file"}));
     if (o_.spectra_file)
-      throw Unanswerable{concat({"spectra file not found: ", full, "; check --spectra-file"})};
+      throw ProgramStop::report(
+          concat({"spectra file not found: ", full, "; check --spectra-file"}));
     const std::string_view list = trimmed(run.list_name);
     if (blank)
-      throw Unanswerable{concat({"the line for ", exact_int(run.spectra), " spectra in ", list,
-                                 " names no spectra file", name_it})};
-    throw Unanswerable{
-        concat({"spectra file not found: ", full, " (named in ", list, ")", name_it})};
+      throw ProgramStop::report(concat({"the line for ", exact_int(run.spectra), " spectra in ",
+                                        list, " names no spectra file", name_it}));
+    throw ProgramStop::report(
+        concat({"spectra file not found: ", full, " (named in ", list, ")", name_it}));
   }
 
   void unlisted_spectra_file(Io &, RunState &run, bool read_failure) override {
     const std::string_view list = trimmed(run.list_name);
     if (read_failure)
-      throw Unanswerable{concat({"cannot read the lines of ", list, name_it})};
-    throw Unanswerable{
-        concat({"no line for ", exact_int(run.spectra), " spectra in ", list, name_it})};
+      throw ProgramStop::report(concat({"cannot read the lines of ", list, name_it}));
+    throw ProgramStop::report(
+        concat({"no line for ", exact_int(run.spectra), " spectra in ", list, name_it}));
   }
 
   bool counts_per_spectrum(Io &) override { return o_.counts_per_spectrum; }
@@ -214,24 +200,17 @@ public:
     }
   }
 
-  bool save_integrals(Io &io, RunState &run) override {
+  bool save_integrals(Io &, RunState &run) override {
+    // The output plan has held the file against every input found.
     if (!o_.save_integrals)
       return false;
-    if (io.is_input(*o_.save_integrals))
-      throw Unanswerable{concat({"the integrals would replace ", full_name_of(*o_.save_integrals),
-                                 ", an input file of this check; name another with "
-                                 "--save-integrals"})};
     run.integrals_name = name_text(*o_.save_integrals);
     return true;
   }
 
-  std::optional<MaskChoice> mask(Io &io) override {
+  std::optional<MaskChoice> mask(Io &) override {
     if (!o_.mask)
       return std::nullopt;
-    // The dialogue asks another name for a mask that would replace an input of the check.
-    if (io.is_input(*o_.mask))
-      throw Unanswerable{concat({"the mask would replace ", full_name_of(*o_.mask),
-                                 ", an input file of this check; name another with --mask"})};
     return MaskChoice{name_text(*o_.mask), o_.mask_option, o_.mask_format};
   }
 
@@ -243,11 +222,11 @@ private:
   bool finished_ = false;
 };
 
-template <typename Odd> std::vector<std::string> labels_of(const std::vector<Odd> &odd) {
+std::vector<std::string> labels_of(const std::vector<FoundModule> &found) {
   std::vector<std::string> labels;
-  labels.reserve(odd.size());
-  for (const Odd &o : odd)
-    labels.push_back(o.label);
+  labels.reserve(found.size());
+  for (const FoundModule &m : found)
+    labels.push_back(m.label);
   return labels;
 }
 
@@ -263,10 +242,10 @@ void closing_summary(std::ostream &out, const Findings &f, const std::optional<M
   out << "\n Summary of the check of " << shown_text(f.source) << '\n'
       << " Dead spectra:   " << f.zero_count.size() << " of " << f.analysed << '\n'
       << " Dead modules:   " << counted(f.dead_modules) << '\n'
-      << " Low modules:    " << counted(labels_of(f.low_modules)) << '\n'
-      << " High modules:   " << counted(labels_of(f.high_modules)) << '\n'
-      << " Low spectra:    " << f.low_spectra.size() << '\n'
-      << " High spectra:   " << f.high_spectra.size() << '\n'
+      << " Low modules:    " << counted(labels_of(f.modules_in(State::low))) << '\n'
+      << " High modules:   " << counted(labels_of(f.modules_in(State::high))) << '\n'
+      << " Low spectra:    " << f.spectra_in(State::low).size() << '\n'
+      << " High spectra:   " << f.spectra_in(State::high).size() << '\n'
       << " Spectra masked: "
       << (mask ? exact_int(static_cast<std::int64_t>(mask->masked)) : "no mask") << '\n'
       << " Files written:  " << (written.empty() ? "none" : shown_text(joined(written, " ")))
@@ -283,143 +262,180 @@ std::string check_date() {
   return text;
 }
 
-std::optional<std::string> written_name(const Io &io, int unit, std::string_view name) {
-  if (!io.completed(unit))
-    return std::nullopt;
-  return full_name_of(name);
+// The destination numbers of the outputs the sections write.
+int unit_of(std::string_view option) {
+  if (option == "--results")
+    return results_unit;
+  if (option == "--save-integrals")
+    return integrals_unit;
+  if (option == "--mask")
+    return mask_unit;
+  return 0;
 }
 
-// The folders the check writes its files in, each once: the check holds them all while it runs.
-std::vector<std::string> output_folders(const CheckOptions &o) {
-  namespace fs = std::filesystem;
-  std::vector<std::string> folders;
-  const auto add = [&folders](const std::optional<std::string> &name) {
-    if (!name || *name == "-")
-      return;
-    std::error_code ec;
-    const auto status = fs::status(*name, ec);
-    if (fs::exists(status) && !fs::is_regular_file(status))
-      return; // a device or pipe is written in place
-    const std::string folder = fs::path(full_name_of(*name)).parent_path().string();
-    for (const std::string &held : folders)
-      if (held == folder || fs::equivalent(held, folder, ec))
-        return;
-    folders.push_back(folder);
+// Tells what putting the files in place did when it did not put them all.
+void tell_incomplete(CheckEvents &events, const PlacedFiles &placed, const OutputPlan &plan) {
+  const auto shown = [](const PlannedOutput &out) {
+    return out.standard_output() ? std::string("standard output") : out.full_name();
   };
-  add(o.results);
-  add(o.save_integrals);
-  add(o.mask);
-  add(o.summary);
-  for (const std::string &picture : o.pictures)
-    add(picture);
-  return folders;
+  const auto names = [&](const std::vector<const ReplacingFile *> &files) {
+    std::vector<std::string> listed;
+    for (const ReplacingFile *file : files)
+      for (const PlannedOutput &out : plan.outputs())
+        if (out.file.get() == file)
+          listed.push_back(shown(out));
+    return listed.empty() ? std::string("none") : joined(listed, " ");
+  };
+  std::string failed;
+  for (const PlannedOutput &out : plan.outputs())
+    if (out.file.get() == placed.failed)
+      failed = concat({out.option, ": ", placed.finished ? "cannot put " : "error writing ",
+                       shown(out), placed.finished ? " in place" : "", ": ",
+                       std::strerror(placed.error != 0 ? placed.error : EIO)});
+  if (!placed.finished) {
+    events.tell(concat({failed, "; no file was replaced"}));
+    return;
+  }
+  events.tell(failed);
+  events.tell(concat({"put in place: ", names(placed.placed)}));
+  events.tell(concat({"not put in place: ", names(placed.not_placed)}));
 }
 
 } // namespace
 
 int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
               std::ostream &err, bool progress) {
-  if (const auto busy = claim_check_folders(output_folders(options))) {
+  // Every output is settled before anything is read; a command line whose outputs would
+  // replace each other or an input is a usage error.
+  OutputPlan plan(options, env);
+  if (const auto busy = claim_check_folders(plan.folders())) {
     err << "bantrisk: another check is running in " << shown_text(*busy) << '\n';
     return exit_fatal;
   }
   const bool json_to_stdout = options.summary && *options.summary == "-";
   // Standard output holds only the JSON when the summary goes there.
   std::ostream &report = json_to_stdout ? err : out;
+  CheckEvents events(err, options.quiet, progress, plan);
+  try {
+    plan.make_files(out);
+  } catch (const ProgramStop &stop) {
+    events.stop(stop);
+    return exit_fatal;
+  }
 
-  CheckConsole sink(err, options.quiet, progress);
-  std::ostream console_out(&sink);
+  NoConsole no_console;
+  std::ostream console_out(&no_console);
   std::istringstream no_input;
   Console console(no_input, console_out);
   Io io(console, env);
+  io.use_events(&events);
+  // The files of the pass are put in place together with the others, once the check completed.
+  io.commit(Io::Commit::together);
+  for (PlannedOutput &planned : plan.outputs())
+    if (const int unit = unit_of(planned.option); unit != 0)
+      io.reserve(unit, std::move(planned.file));
+  // The report lines as they come; into a file standard output goes to, once every input is
+  // known (at the end of the pass), and not at all when that file is one of them.
+  const bool hold_report = &report == &out && plan.standard_output_is_file();
+  std::string held_report;
   if (!options.quiet)
-    io.mirror(results_unit,
-              [&report](std::string_view line) { report << shown_text(line) << '\n'; });
+    io.mirror(results_unit, [&](std::string_view line) {
+      events.end_progress();
+      if (hold_report)
+        held_report += shown_text(line) + '\n';
+      else
+        report << shown_text(line) << '\n';
+    });
 
   auto run = std::make_unique<RunState>();
   run->results_name = name_text(options.results);
   CheckAnswers answers(options, env);
   dataaccess::Session session;
-  std::ostringstream stop_message;
-  int status = run_pass(io, session, answers, *run, stop_message);
-
-  if (!answers.finished()) {
-    // The pass ended before its end: the reason is its message, or the last line it showed.
-    const std::string message = stop_message.str();
-    if (!message.empty()) {
-      std::istringstream lines(message);
-      for (std::string line; std::getline(lines, line);)
-        err << shown_text(line) << '\n';
-    } else if (!sink.told_last())
-      err << "bantrisk: "
-          << (sink.last_line().empty() ? std::string("the check ended early") : sink.last_line())
-          << '\n';
+  const int status = run_pass(io, session, answers, *run);
+  if (!plan.standard_output_refused())
+    report << held_report;
+  if (status != exit_normal || !answers.finished()) {
+    // Nothing is replaced: every earlier output stays as it was. An end of the pass has been
+    // told; a file that could not be written is told here.
+    if (answers.finished())
+      for (const std::string &failure : io.output_failures())
+        events.tell(concat({failure, "; no file was replaced"}));
+    io.discard_all();
     return exit_fatal;
   }
 
   const Findings findings = gather_findings(*run);
   WrittenFiles files;
-  files.results = written_name(io, results_unit, options.results);
-  if (options.save_integrals)
-    files.integrals = written_name(io, integrals_unit, *options.save_integrals);
   std::optional<MaskRecord> mask;
-  if (options.mask && (files.mask = written_name(io, mask_unit, *options.mask)))
+  for (PlannedOutput &planned : plan.outputs()) {
+    if (const int unit = unit_of(planned.option); unit != 0)
+      planned.file = io.take_finished(unit);
+    if (!planned.file) {
+      events.tell(concat(
+          {planned.option, ": ", planned.full_name(), " was not written; no file was replaced"}));
+      return exit_fatal;
+    }
+    const std::string name = planned.full_name();
+    if (planned.option == "--results")
+      files.results = name;
+    else if (planned.option == "--save-integrals")
+      files.integrals = name;
+    else if (planned.option == "--mask")
+      files.mask = name;
+    else if (planned.option == "--summary")
+      files.summary = name;
+    else
+      files.pictures.push_back(name);
+  }
+  if (files.mask)
     mask = MaskRecord{*files.mask, options.mask_format, options.mask_option,
                       masked_spectra(*run, options.mask_option).size()};
 
-  // The outputs written from the findings, each after the files the pass wrote.
-  if (options.summary) {
-    if (json_to_stdout) {
-      files.summary = "-";
-      out << summary_json(findings, mask, files) << '\n';
-    } else {
-      files.summary = full_name_of(*options.summary);
-      create_output(io, *options.summary, summary_unit);
-      // Line by line: a file line is shown with its control characters escaped, and the
-      // JSON's only control characters are the ends of its lines.
-      std::istringstream json(summary_json(findings, mask, files));
-      for (std::string line; std::getline(json, line);)
-        io.write_line(summary_unit, line);
-      if (!io.close(summary_unit))
-        files.summary.reset();
+  // The outputs drawn from the findings, into their files beside the others.
+  std::vector<ReplacingFile *> all;
+  try {
+    std::optional<picture::Description> picture;
+    for (PlannedOutput &planned : plan.outputs()) {
+      if (planned.option == "--picture") {
+        if (!picture)
+          picture = describe_picture(findings, *run,
+                                     mask ? std::optional(static_cast<std::int32_t>(mask->masked))
+                                          : std::nullopt,
+                                     options.mask_option, check_date());
+        picture->quiet = options.quiet;
+        planned.file->write(picture_bytes(*picture, planned.name));
+      } else if (planned.option == "--summary") {
+        planned.file->write(summary_json(findings, mask, files) + "\n");
+      }
+      all.push_back(planned.file.get());
     }
+  } catch (const ProgramStop &stop) {
+    events.stop(stop);
+    return exit_fatal;
   }
 
-  std::vector<std::string> pictures;
-  if (!options.pictures.empty()) {
-    picture::Description d = describe_picture(
-        findings, *run,
-        mask ? std::optional(static_cast<std::int32_t>(mask->masked)) : std::nullopt,
-        options.mask_option, check_date());
-    d.quiet = options.quiet;
-    for (const std::string &file : options.pictures) {
-      std::string error;
-      if (write_picture(d, file, error))
-        pictures.push_back(full_name_of(file));
-      else
-        io.note_output_failure(error);
-    }
+  const PlacedFiles placed = put_in_place_together(all);
+  if (!placed.complete()) {
+    tell_incomplete(events, placed, plan);
+    return exit_fatal;
   }
 
   if (!options.quiet) {
+    // The files in the order of the summary's "files": results, integrals, mask, summary,
+    // pictures.
     std::vector<std::string> written;
     for (const auto *name : {&files.results, &files.integrals, &files.mask, &files.summary})
       if (*name && **name != "-")
         written.push_back(**name);
-    written.insert(written.end(), pictures.begin(), pictures.end());
+    written.insert(written.end(), files.pictures.begin(), files.pictures.end());
     closing_summary(report, findings, mask, written);
   }
-
-  for (const std::string &failure : io.output_failures())
-    err << "bantrisk: " << shown_text(failure) << '\n';
-  if (io.output_failed())
-    status = exit_fatal;
   out.flush();
   if (!out) {
     err << "bantrisk: error writing standard output\n";
-    status = exit_fatal;
+    return exit_fatal;
   }
-  return status == exit_normal ? exit_normal : exit_fatal;
+  return exit_normal;
 }
 
 } // namespace bantrisk

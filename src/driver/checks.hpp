@@ -45,7 +45,7 @@ void limit_lines(Io &io, const RunState &run, int unit);
 bool is_masked(const RunState &run, std::int32_t s, int option);
 // The masked spectra among 1..analysed, ascending.
 std::vector<std::int32_t> masked_spectra(const RunState &run, int option);
-// Ascending spectrum numbers as texts "a", and "a-b" for each run of consecutive numbers.
-std::vector<std::string> spectrum_ranges(std::span<const std::int32_t> ascending);
+// The spectra a mask covers: 1 to the number analysed, within the tables.
+std::int32_t mask_listed(const RunState &run);
 
 } // namespace bantrisk

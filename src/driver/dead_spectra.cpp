@@ -144,6 +144,8 @@ void dead_and_live_modules(RunState &run) {
     if (m.spectra[k] <= 0)
       continue;
     if (m.total[k] == 0) {
+      run.module_state[k] = State::dead;
+      run.module_findings.push_back({i, {State::dead, Test::zero_counts, 0.0f, 0.0f}});
       run.dead_module_count += 1;
       run.dead_module_list += m.label[k] + " ";
       continue;

@@ -50,16 +50,14 @@ void spectra_file_from_list(Io &io, RunState &run, Answers &ask) {
   // name is everything from the line's second word up to column 80.
   Search search = Search::not_found;
   {
-    const auto opened = open_input_file_or_stop(con, run.list_name);
+    const auto opened = open_input_file_or_stop(run.list_name);
     std::istream &list = *opened;
     io.guard_input(std::string(trimmed(run.list_name)));
     std::int32_t count = 0;
     const std::array<FreeTarget, 1> count_target{&count};
-    if (read_free(list, count_target) != ReadStatus::ok) {
-      con.write_line(
-          free_format({"Error reading the number of list lines from ", trimmed(run.list_name)}));
-      throw ProgramStop{1};
-    }
+    if (read_free(list, count_target) != ReadStatus::ok)
+      throw ProgramStop::fatal(
+          concat({"Error reading the number of list lines from ", trimmed(run.list_name)}));
     // At least one list line is looked at, whatever the count says.
     for (std::int32_t line_count = 0;;) {
       std::string line;
@@ -112,7 +110,7 @@ void load_detector_map(Io &io, RunState &run, Answers &ask) {
     spectra_file_from_list(io, run, ask);
   ask.existing_input(io, run.spectra_name, InputKind::spectra_file, run);
   Console &con = io.console();
-  const auto spectra_file = open_input_file_or_stop(con, run.spectra_name);
+  const auto spectra_file = open_input_file_or_stop(run.spectra_name);
   io.guard_input(std::string(trimmed(run.spectra_name)));
 
   con.write_line(free_format({"Spectrum file: ", first_chars(run.spectra_name, 60)}));
@@ -125,15 +123,12 @@ void load_detector_map(Io &io, RunState &run, Answers &ask) {
                map.largest, max_spectra, 1);
 
   if (map.entries != map.specified) {
-    con.write_line(
-        free_format({"** Error : inconsistent number of entries specified & ", "found **"}));
+    io.events().warning("** Error : inconsistent number of entries specified & found **");
     pr_int(con, "Specified number of entries = ", map.specified);
   }
 
-  if (map.largest != run.spectra) {
-    con.write_line(free_format({"** ERROR: spectrum file has unexpected number of spectra"}));
-    throw ProgramStop{1};
-  }
+  if (map.largest != run.spectra)
+    throw ProgramStop::fatal("** ERROR: spectrum file has unexpected number of spectra");
 
   // Split every entry. An entry is counted in a module only when its element group is 0 or 1,
   // its code names a module of this instrument and its spectrum number has an integral; the
@@ -151,11 +146,11 @@ void load_detector_map(Io &io, RunState &run, Answers &ask) {
 
     const std::string where = "** WARNING: spectra file line " + exact_int(first_line[e]) + ": ";
     if (!spectrum_ok) {
-      con.write_line(free_format({where, "spectrum number ", exact_int(map.spectrum[e]),
+      io.events().warning(concat({where, "spectrum number ", exact_int(map.spectrum[e]),
                                   " (detector code ", exact_int(map.code[e]), ") is outside 1 to ",
                                   exact_int(max_spectra), "; entry left out of the checks"}));
     } else if (candidate && !code_ok) {
-      con.write_line(free_format({where, "detector code ", exact_int(map.code[e]), " (spectrum ",
+      io.events().warning(concat({where, "detector code ", exact_int(map.code[e]), " (spectrum ",
                                   exact_int(map.spectrum[e]),
                                   ") names no detector module; entry left out of the checks"}));
     }

@@ -9,18 +9,23 @@
 
 namespace bantrisk {
 
-std::string_view status_name(ModuleStatus status) {
-  switch (status) {
-  case ModuleStatus::dead:
-    return "dead";
-  case ModuleStatus::low:
-    return "low";
-  case ModuleStatus::high:
-    return "high";
-  case ModuleStatus::ok:
-    break;
-  }
-  return "ok";
+namespace {
+template <typename Found>
+std::vector<Found> in_state(const std::vector<Found> &found, State state) {
+  std::vector<Found> in;
+  for (const Found &f : found)
+    if (f.verdict.state == state)
+      in.push_back(f);
+  return in;
+}
+} // namespace
+
+std::vector<FoundModule> Findings::modules_in(State state) const {
+  return in_state(found_modules, state);
+}
+
+std::vector<FoundSpectrum> Findings::spectra_in(State state) const {
+  return in_state(found_spectra, state);
 }
 
 namespace {
@@ -55,17 +60,14 @@ Findings gather_findings(const RunState &run) {
     f.banks.push_back(bank);
   }
 
-  std::vector<ModuleStatus> verdicts(max_module_indexes + 1, ModuleStatus::ok);
-  for (const ModuleFinding &odd : run.odd_modules) {
-    const OddModule found{label_of(run, odd.index), odd.ratio};
-    (odd.high ? f.high_modules : f.low_modules).push_back(found);
-    if (odd.index >= 1 && odd.index <= max_module_indexes)
-      verdicts[static_cast<std::size_t>(odd.index)] =
-          odd.high ? ModuleStatus::high : ModuleStatus::low;
+  for (const ModuleFinding &found : run.module_findings) {
+    f.found_modules.push_back({found.index, label_of(run, found.index), found.verdict});
+    if (found.verdict.state == State::dead)
+      f.dead_modules.push_back(f.found_modules.back().label);
   }
-  for (const SpectrumFinding &odd : run.odd_spectra)
-    (odd.high ? f.high_spectra : f.low_spectra)
-        .push_back({odd.spectrum, label_of(run, odd.module_index), odd.ratio});
+  for (const SpectrumFinding &found : run.spectrum_findings)
+    f.found_spectra.push_back(
+        {found.spectrum, found.module_index, label_of(run, found.module_index), found.verdict});
 
   const ModuleTables &m = run.modules;
   const int modules = std::clamp(run.ideal_modules, 0, max_module_indexes);
@@ -86,9 +88,7 @@ Findings gather_findings(const RunState &run) {
     if (!dead && m.spectra[k] > m.dead[k])
       module.average = m.average[k];
     module.ratio = module_ratio(run, i);
-    module.status = dead ? ModuleStatus::dead : verdicts[k];
-    if (dead)
-      f.dead_modules.push_back(module.label);
+    module.status = run.module_state[k];
     f.modules.push_back(std::move(module));
   }
   return f;

@@ -1,16 +1,18 @@
 #pragma once
 // What a check found, gathered from the run's tables once the pass is over: bank by bank and
-// module by module the spectra, dead spectra, averages, ratios and verdicts, and the modules and
-// spectra found low or high. A plain summary for the outputs written beside the report.
+// module by module the spectra, dead spectra, averages, ratios and states, and the modules and
+// spectra found low or high. Nothing is judged again here: every state and every finding is the
+// one the sections decided and reported. A plain summary for the outputs written beside the
+// report (the closing lines, the JSON summary, the picture).
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace bantrisk {
+#include "driver/run_state.hpp"
 
-struct RunState;
+namespace bantrisk {
 
 struct BankSummary {
   int bank = 0; // bank slot 1..8
@@ -20,9 +22,6 @@ struct BankSummary {
   float low_limit = 0.0f;
   float high_limit = 0.0f;
 };
-
-enum class ModuleStatus { ok, dead, low, high };
-std::string_view status_name(ModuleStatus status);
 
 struct ModuleSummary {
   int index = 0;     // module index
@@ -35,18 +34,21 @@ struct ModuleSummary {
   std::vector<std::int32_t> dead_spectra;
   std::optional<float> average; // nothing for a dead module or one without live spectra
   std::optional<float> ratio;   // to its bank's average; nothing where the module is not judged
-  ModuleStatus status = ModuleStatus::ok;
+  State status = State::ok;
 };
 
-struct OddModule {
+// A module or spectrum a test found other than ok, with its verdict, in report order.
+struct FoundModule {
+  int index = 0;
   std::string label;
-  float ratio = 0.0f;
+  Verdict verdict;
 };
 
-struct OddSpectrum {
+struct FoundSpectrum {
   std::int32_t spectrum = 0;
+  int module_index = 0;
   std::string module; // label
-  float ratio = 0.0f;
+  Verdict verdict;
 };
 
 struct Findings {
@@ -61,8 +63,12 @@ struct Findings {
   std::vector<BankSummary> banks;     // slots 1..8
   std::vector<ModuleSummary> modules; // every module with spectra in the map, by index
   std::vector<std::string> dead_modules;
-  std::vector<OddModule> low_modules, high_modules;
-  std::vector<OddSpectrum> low_spectra, high_spectra;
+  std::vector<FoundModule> found_modules;   // dead, low and high, in report order
+  std::vector<FoundSpectrum> found_spectra; // low and high, in report order
+
+  // The found modules and spectra in one state, in report order.
+  std::vector<FoundModule> modules_in(State state) const;
+  std::vector<FoundSpectrum> spectra_in(State state) const;
 };
 
 // Gathers the findings of a pass that ran to its end.

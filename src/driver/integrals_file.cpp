@@ -41,19 +41,16 @@ bool read_integrals(std::istream &in, RunState &run, std::int32_t &count) {
 } // namespace
 
 void read_integrals_file(Io &io, RunState &run, Answers &ask) {
-  Console &con = io.console();
   ask.integrals_name(io, run);
   int istat = 0;
   check_file(io, run.integrals_name, run.full_input_name, 0, 1, istat);
 
   // Opened by its complete full name, which may be longer than the 80 characters shown.
-  const auto in = open_input_file_or_stop(con, run.full_input_name);
+  const auto in = open_input_file_or_stop(run.full_input_name);
   std::int32_t n = 0;
-  if (!read_integrals(*in, run, n)) {
+  if (!read_integrals(*in, run, n))
     // Nothing partial is kept: the program ends here.
-    con.write_line(free_format({"Error reading file ", run.integrals_name}));
-    throw ProgramStop{1};
-  }
+    throw ProgramStop::fatal(concat({"Error reading file ", run.integrals_name}));
   run.spectra = n;
   run.analysed = std::max(n, 0); // a count of 0 or less gives no integrals
 }

@@ -16,14 +16,9 @@ namespace bantrisk {
 
 namespace {
 
-// " is low with ratio = " or " is high with ratio = ", or empty when the ratio lies within the
-// limits. Ratios equal to a limit are within; a NaN ratio is neither low nor high.
-std::string_view verdict(float ratio, float low, float high) {
-  if (ratio < low)
-    return " is low with ratio = ";
-  if (ratio > high)
-    return " is high with ratio = ";
-  return {};
+// The words of a report line for a state found low or high.
+std::string_view reported(State state) {
+  return state == State::low ? " is low with ratio = " : " is high with ratio = ";
 }
 
 void module_search(Io &io, RunState &run, float low, float high) {
@@ -33,12 +28,13 @@ void module_search(Io &io, RunState &run, float low, float high) {
     const std::optional<float> judged = module_ratio(run, i);
     if (!judged)
       continue;
-    const float ratio = *judged;
-    const std::string_view what = verdict(ratio, low, high);
-    if (what.empty())
+    const Verdict v = judge(Test::module_fraction, *judged, low, high);
+    if (v.state == State::ok)
       continue;
-    to_both(io, " Module " + m.label[k] + std::string(what) + fixed_field(ratio, 8, 4));
-    run.odd_modules.push_back({i, ratio, ratio > high});
+    run.module_state[k] = v.state;
+    run.module_findings.push_back({i, v});
+    to_both(io,
+            " Module " + m.label[k] + std::string(reported(v.state)) + fixed_field(v.ratio, 8, 4));
   }
 }
 
@@ -57,23 +53,45 @@ void spectrum_search(Io &io, RunState &run) {
       continue;
     const auto k = static_cast<std::size_t>(idx);
     const auto b = static_cast<std::size_t>(slot);
-    const float ratio = ratio_of(counts, run.modules.average[k]);
-    const std::string_view what = verdict(ratio, run.low_limit[b], run.high_limit[b]);
+    const Verdict v = judge(Test::spectrum_limits, ratio_of(counts, run.modules.average[k]),
+                            run.low_limit[b], run.high_limit[b]);
     // counts >= 1 here, so s lies within the flag table.
-    run.flags[static_cast<std::size_t>(s)] = what.empty() ? 1 : 0;
-    if (what.empty())
+    run.flags[static_cast<std::size_t>(s)] = v.state == State::ok ? 1 : 0;
+    if (v.state == State::ok)
       continue;
-    run.odd_spectra.push_back({s, idx, ratio, ratio > run.high_limit[b]});
+    run.spectrum_findings.push_back({s, idx, v});
     const std::string &label = run.modules.label[k];
     if (label != last_label)
       to_both(io, free_format({}));
-    to_both(io, " Spectrum " + int_field(s, 5) + " in module " + label + std::string(what) +
-                    fixed_field(ratio, 8, 4));
+    to_both(io, " Spectrum " + int_field(s, 5) + " in module " + label +
+                    std::string(reported(v.state)) + fixed_field(v.ratio, 8, 4));
     last_label = label;
   }
 }
 
 } // namespace
+
+Verdict judge(Test test, float ratio, float low, float high) {
+  if (ratio < low)
+    return {State::low, test, ratio, low};
+  if (ratio > high)
+    return {State::high, test, ratio, high};
+  return {State::ok, test, ratio, 0.0f};
+}
+
+std::string_view state_name(State state) {
+  switch (state) {
+  case State::dead:
+    return "dead";
+  case State::low:
+    return "low";
+  case State::high:
+    return "high";
+  case State::ok:
+    break;
+  }
+  return "ok";
+}
 
 void limit_lines(Io &io, const RunState &run, int unit) {
   for (int slot = 1; slot <= bank_slots; ++slot) {

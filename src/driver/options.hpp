@@ -9,13 +9,9 @@
 #include <vector>
 
 #include "driver/check_command.hpp"
+#include "lib/program_stop.hpp"
 
 namespace bantrisk {
-
-// A command line that cannot be used; `what` is the one line that says why, naming the option.
-struct UsageError {
-  std::string what;
-};
 
 enum class Takes {
   nothing,  // a flag
@@ -70,7 +66,8 @@ struct ParsedCommandLine {
   CheckOptions options;
 };
 
-// Reads the arguments that follow the program's name (none: the dialogue). Throws UsageError.
+// Reads the arguments that follow the program's name (none: the dialogue). A command line that
+// cannot be used is a UsageError whose one line names the option.
 ParsedCommandLine parse_command_line(std::span<const std::string> args);
 
 // The texts made from the table: the usage of `--help`, the manual page bantrisk(1) in roff

@@ -2,8 +2,6 @@
 #include "driver/picture_file.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <map>
@@ -15,25 +13,26 @@
 #include "driver/run_state.hpp"
 #include "lib/detector_numbering.hpp"
 #include "lib/files.hpp"
-#include "lib/io.hpp"
+#include "lib/program_stop.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
 
 namespace {
 
-picture::Status status_of(ModuleStatus status) {
-  switch (status) {
-  case ModuleStatus::dead:
-    return picture::Status::dead;
-  case ModuleStatus::low:
-    return picture::Status::low;
-  case ModuleStatus::high:
-    return picture::Status::high;
-  case ModuleStatus::ok:
+// A state as the picture shows it: picture::Status for a module, picture::Mark for a spectrum.
+template <typename Shown> Shown shown_as(State state) {
+  switch (state) {
+  case State::dead:
+    return Shown::dead;
+  case State::low:
+    return Shown::low;
+  case State::high:
+    return Shown::high;
+  case State::ok:
     break;
   }
-  return picture::Status::ok;
+  return Shown::ok;
 }
 
 } // namespace
@@ -69,24 +68,19 @@ picture::Description describe_picture(const Findings &findings, const RunState &
         std::string(trimmed(module_label(bank, side, number)));
   }
   std::vector<const ModuleSummary *> summary(static_cast<std::size_t>(ideal) + 1, nullptr);
-  std::map<std::string, int, std::less<>> index_of;
   for (const ModuleSummary &m : findings.modules) {
     if (m.index < 1 || m.index > ideal)
       continue;
     summary[static_cast<std::size_t>(m.index)] = &m;
-    index_of[m.label] = m.index;
     picture::Module &pm = d.modules[static_cast<std::size_t>(m.index - 1)];
     pm.label = m.label;
-    pm.status = status_of(m.status);
+    pm.status = shown_as<picture::Status>(m.status);
   }
 
-  // The spectra found low or high, by spectrum and module index.
+  // The spectra found other than ok, by spectrum and module index.
   std::map<std::pair<std::int32_t, int>, Mark> found;
-  for (const auto &[list, mark] :
-       {std::pair{&findings.low_spectra, Mark::low}, std::pair{&findings.high_spectra, Mark::high}})
-    for (const OddSpectrum &odd : *list)
-      if (const auto it = index_of.find(odd.module); it != index_of.end())
-        found[{odd.spectrum, it->second}] = mark;
+  for (const FoundSpectrum &f : findings.found_spectra)
+    found[{f.spectrum, f.module_index}] = shown_as<Mark>(f.verdict.state);
 
   // The cells, in map order: every entry the checks count in a module.
   const int entries = std::clamp(run.map.entries, 0, max_spectra);
@@ -126,40 +120,24 @@ picture::Description describe_picture(const Findings &findings, const RunState &
         return !std::binary_search(in_modules.begin(), in_modules.end(), s);
       })));
   c.dead_modules = count(findings.dead_modules.size());
-  c.low_modules = count(findings.low_modules.size());
-  c.high_modules = count(findings.high_modules.size());
-  c.low_spectra = count(findings.low_spectra.size());
-  c.high_spectra = count(findings.high_spectra.size());
+  c.low_modules = count(findings.modules_in(State::low).size());
+  c.high_modules = count(findings.modules_in(State::high).size());
+  c.low_spectra = count(findings.spectra_in(State::low).size());
+  c.high_spectra = count(findings.spectra_in(State::high).size());
   c.masked = masked;
   c.mask_low_high = mask_option == 2;
   return d;
 }
 
-bool write_picture(const picture::Description &d, const std::string &file, std::string &error) {
-  const std::string name = full_name_of(file);
-  const auto format = picture::format_of(file);
-  std::string bytes;
+std::string picture_bytes(const picture::Description &d, const std::string &file) {
   try {
+    const auto format = picture::format_of(file);
     if (!format)
       throw std::invalid_argument("the name ends in neither .png nor .svg");
-    bytes = picture::render(d, *format);
+    return picture::render(d, *format);
   } catch (const std::exception &e) {
-    error = concat({"cannot draw ", name, ": ", e.what()});
-    return false;
+    throw ProgramStop::report(concat({"cannot draw ", full_name_of(file), ": ", e.what()}));
   }
-  int err = 0;
-  auto out = ReplacingFile::create(file, err);
-  if (!out) {
-    error = concat({"cannot create ", name, ": ", std::strerror(err)});
-    return false;
-  }
-  out->write(bytes);
-  if (!out->commit()) {
-    error = concat({"error writing ", name, ": ",
-                    out->in_place() ? "the file is incomplete" : "the earlier version is kept"});
-    return false;
-  }
-  return true;
 }
 
 } // namespace bantrisk

@@ -1,6 +1,6 @@
 #pragma once
 // The picture of a check: its description built from the check's findings and the detector
-// map, and the picture files written from it.
+// map, and the bytes of the picture files drawn from it.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,9 +20,8 @@ picture::Description describe_picture(const Findings &findings, const RunState &
                                       std::optional<std::int32_t> masked, int mask_option,
                                       const std::string &date);
 
-// Writes the picture into `file` in the format its name asks for, replacing an earlier file
-// only once the new one is complete. False, with the error line in `error` ("cannot create
-// <full name>: <reason>" or "error writing <full name>: ..."), when it could not.
-bool write_picture(const picture::Description &d, const std::string &file, std::string &error);
+// The bytes of the picture file `file`, in the format its name asks for. A picture that cannot
+// be drawn ends the check: ProgramStop::report("cannot draw <full name>: <reason>").
+std::string picture_bytes(const picture::Description &d, const std::string &file);
 
 } // namespace bantrisk

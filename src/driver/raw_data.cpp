@@ -31,19 +31,16 @@ void locate_raw_file(Io &io, RunState &run, Answers &ask) {
   check_file(io, run.raw_name, run.full_input_name, 0, 1, istat);
 
   // Only a regular file is a run file: a pipe or a device would make the reading wait.
-  Console &con = io.console();
   std::string reason;
   const std::string full(trimmed(run.full_input_name));
-  if (!open_input_file(full, reason)) {
-    con.write_line(free_format({"** ERROR in run file ", full, " : ", reason}));
-    throw ProgramStop{1};
-  }
+  if (!open_input_file(full, reason))
+    throw ProgramStop::fatal(concat({"** ERROR in run file ", full, " : ", reason}));
   io.guard_input(full);
 }
 
 void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
                        const WholeCountsOf &whole_counts) {
-  Console &con = io.console();
+  Events &events = io.events();
   // One pair of buffers serves every spectrum; only the integral of each is kept.
   std::vector<float> boundaries(max_channel_values, 0.0f);
   std::vector<double> values(max_channel_values, 0.0);
@@ -53,7 +50,7 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
 
   for (std::int32_t s = 1; s <= run.analysed; ++s) {
     if (s % 100 == 0)
-      pr_int_2(con, "Integrating spectrum ", s, " from a total ", run.analysed);
+      events.progress(s, run.analysed);
     fetch(s, b, v);
     IntegrationNotes notes;
     const std::span<const std::int32_t> whole =
@@ -63,34 +60,31 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
             ? integ_whole_counts(b, whole, run.channels, &notes)
             : integ_spec(b, v, run.channels, &notes);
     if (notes.not_a_number)
-      con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
-                                  " has channels that are not numbers; they are counted as 0"}));
+      events.warning(concat({"** WARNING: spectrum ", exact_int(s),
+                             " has channels that are not numbers; they are counted as 0"}));
     if (notes.out_of_range)
-      con.write_line(free_format({"** WARNING: spectrum ", exact_int(s),
-                                  " has channels whose counts are infinite or beyond the range "
-                                  "of whole numbers; they are counted as 0"}));
+      events.warning(concat({"** WARNING: spectrum ", exact_int(s),
+                             " has channels whose counts are infinite or beyond the range "
+                             "of whole numbers; they are counted as 0"}));
     if (notes.clamped)
-      con.write_line(free_format({"** WARNING: total counts of spectrum ", exact_int(s),
-                                  " lie beyond the range of whole numbers; limited to ",
-                                  exact_int(run.integrals[static_cast<std::size_t>(s)])}));
+      events.warning(concat({"** WARNING: total counts of spectrum ", exact_int(s),
+                             " lie beyond the range of whole numbers; limited to ",
+                             exact_int(run.integrals[static_cast<std::size_t>(s)])}));
   }
 }
 
 namespace {
 
 // The run's sizes must fit the tables before a spectrum is fetched.
-void check_run_sizes(Console &con, const RunState &run) {
-  if (run.spectra < 0 || run.spectra > max_spectra) {
-    con.write_line(free_format({"** ERROR: the run has ", exact_int(run.spectra),
-                                " spectra; at most ", exact_int(max_spectra), " can be checked"}));
-    throw ProgramStop{1};
-  }
-  if (run.channels < 0 || run.channels > max_channel_values - 1) {
-    con.write_line(
-        free_format({"** ERROR: the run has ", exact_int(run.channels), " time channels; at most ",
-                     exact_int(max_channel_values - 1), " can be integrated"}));
-    throw ProgramStop{1};
-  }
+void check_run_sizes(const RunState &run) {
+  if (run.spectra < 0 || run.spectra > max_spectra)
+    throw ProgramStop::fatal(
+        concat({"** ERROR: the run has ", exact_int(run.spectra), " spectra; at most ",
+                exact_int(max_spectra), " can be checked"}));
+  if (run.channels < 0 || run.channels > max_channel_values - 1)
+    throw ProgramStop::fatal(
+        concat({"** ERROR: the run has ", exact_int(run.channels), " time channels; at most ",
+                exact_int(max_channel_values - 1), " can be integrated"}));
 }
 
 } // namespace
@@ -107,7 +101,7 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
     session.mf_transfer("h_NTC1", "-->", "INT32", &run.channels, 0, 0);
     pr_int(con, "Number of spectra = ", run.spectra);
     pr_int(con, "Number of time channels = ", run.channels);
-    check_run_sizes(con, run);
+    check_run_sizes(run);
 
     run.analysed = max_spectrum;
     if (max_spectrum > run.spectra) {
@@ -135,19 +129,17 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
     session.mf_deactivate_session();
   } catch (const dataaccess::RunFileError &e) {
     // A bad run file ends the check: no report is made from a partial run.
-    con.write_line(free_format({e.what()}));
     session.mf_deactivate_session();
-    throw ProgramStop{1};
+    throw ProgramStop::fatal(e.what());
   } catch (const ProgramStop &) {
     session.mf_deactivate_session();
     throw;
   } catch (const std::exception &e) {
     // Anything else going wrong while the run file is read (memory, for one) ends the check
     // in the same way.
-    con.write_line(
-        free_format({"** ERROR reading run file ", trimmed(run.full_input_name), " : ", e.what()}));
     session.mf_deactivate_session();
-    throw ProgramStop{1};
+    throw ProgramStop::fatal(
+        concat({"** ERROR reading run file ", trimmed(run.full_input_name), " : ", e.what()}));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lib/capacities.hpp"
@@ -51,18 +52,40 @@ struct BankTables {
   std::array<float, bank_slots + 1> average{};
 };
 
-// A module or spectrum found below or above its limits by the low/high section, kept for the
-// summaries written beside the report (the ratio is the one reported).
+// What the checks decide about a module or a spectrum, decided once: the report line, the
+// spectrum flag, the summary, the picture and the mask all follow that one decision.
+enum class State { ok, dead, low, high };
+std::string_view state_name(State state);
+
+// The test that decided a state.
+enum class Test {
+  zero_counts,     // a module whose spectra add up to 0 (dead)
+  module_fraction, // a module's average against its bank's, by the module fractions
+  spectrum_limits, // a spectrum's counts against its module's average, by its bank's limits
+};
+
+// A state and why: the test, the ratio it measured and the limit that ratio crossed.
+struct Verdict {
+  State state = State::ok;
+  Test test = Test::module_fraction;
+  float ratio = 0.0f;
+  float limit = 0.0f;
+};
+
+// The rule of the low/high section: a ratio below `low` is low (tested first, so a low limit
+// above the high one makes low win), one above `high` is high; a ratio equal to a limit, or one
+// that is not a number, is neither.
+Verdict judge(Test test, float ratio, float low, float high);
+
+// A module found dead, low or high, or a spectrum found low or high.
 struct ModuleFinding {
   int index = 0; // module index
-  float ratio = 0.0f;
-  bool high = false;
+  Verdict verdict;
 };
 struct SpectrumFinding {
   std::int32_t spectrum = 0;
   int module_index = 0;
-  float ratio = 0.0f;
-  bool high = false;
+  Verdict verdict;
 };
 
 struct RunState {
@@ -104,11 +127,15 @@ struct RunState {
   std::array<float, bank_slots + 1> high_limit = default_high_limit;
   std::vector<std::int32_t> flags = std::vector<std::int32_t>(max_spectra + 1, 1);
 
-  // The module fractions of the low/high section and what it found, in report order.
+  // The module fractions of the low/high section.
   float low_fraction = 0.0f;
   float high_fraction = 0.0f;
-  std::vector<ModuleFinding> odd_modules;
-  std::vector<SpectrumFinding> odd_spectra;
+  // Every module's state (dead from the dead-spectra section, low or high from the low/high
+  // section), and the modules found dead, low or high and the spectra found low or high, in
+  // report order. A new test adds its findings here, and every output follows them.
+  std::array<State, max_module_indexes + 1> module_state{};
+  std::vector<ModuleFinding> module_findings;
+  std::vector<SpectrumFinding> spectrum_findings;
 };
 
 } // namespace bantrisk

@@ -21,17 +21,17 @@ template <typename T> Json or_null(const std::optional<T> &value) {
   return value ? Json(*value) : Json(nullptr);
 }
 
-Json odd_modules(const std::vector<OddModule> &modules) {
+Json found_modules(const Findings &f, State state) {
   Json list = Json::array();
-  for (const OddModule &m : modules)
-    list.push_back({{"label", m.label}, {"ratio", m.ratio}});
+  for (const FoundModule &m : f.modules_in(state))
+    list.push_back({{"label", m.label}, {"ratio", m.verdict.ratio}});
   return list;
 }
 
-Json odd_spectra(const std::vector<OddSpectrum> &spectra) {
+Json found_spectra(const Findings &f, State state) {
   Json list = Json::array();
-  for (const OddSpectrum &s : spectra)
-    list.push_back({{"spectrum", s.spectrum}, {"module", s.module}, {"ratio", s.ratio}});
+  for (const FoundSpectrum &s : f.spectra_in(state))
+    list.push_back({{"spectrum", s.spectrum}, {"module", s.module}, {"ratio", s.verdict.ratio}});
   return list;
 }
 
@@ -56,7 +56,7 @@ std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mas
                        {"dead_spectra", m.dead_spectra},
                        {"average", or_null(m.average)},
                        {"ratio", or_null(m.ratio)},
-                       {"status", status_name(m.status)}});
+                       {"status", state_name(m.status)}});
   Json mask_json = nullptr;
   if (mask)
     mask_json = {{"file", mask->file},
@@ -76,16 +76,17 @@ std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mas
       {"banks", banks},
       {"modules", modules},
       {"dead_modules", f.dead_modules},
-      {"low_modules", odd_modules(f.low_modules)},
-      {"high_modules", odd_modules(f.high_modules)},
-      {"low_spectra", odd_spectra(f.low_spectra)},
-      {"high_spectra", odd_spectra(f.high_spectra)},
+      {"low_modules", found_modules(f, State::low)},
+      {"high_modules", found_modules(f, State::high)},
+      {"low_spectra", found_spectra(f, State::low)},
+      {"high_spectra", found_spectra(f, State::high)},
       {"mask", mask_json},
       {"files",
        {{"results", or_null(files.results)},
         {"integrals", or_null(files.integrals)},
         {"mask", or_null(files.mask)},
-        {"summary", or_null(files.summary)}}},
+        {"summary", or_null(files.summary)},
+        {"pictures", files.pictures}}},
   };
   // Texts from files (names) may hold any bytes: invalid UTF-8 is replaced, never thrown on.
   return summary.dump(2, ' ', false, Json::error_handler_t::replace);

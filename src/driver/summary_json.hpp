@@ -2,6 +2,7 @@
 // The JSON summary of a check.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/answers.hpp"
 
@@ -16,9 +17,11 @@ struct MaskRecord {
   std::size_t masked = 0;
 };
 
-// Full names of the files a check wrote completely; nothing for the others.
+// Full names of the files a check writes; nothing for those it does not write. The pictures
+// in the order given.
 struct WrittenFiles {
   std::optional<std::string> results, integrals, mask, summary;
+  std::vector<std::string> pictures;
 };
 
 // The summary as JSON text (without a final line end). Reals are the single-precision values

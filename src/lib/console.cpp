@@ -52,7 +52,7 @@ Answer Console::read_answer() {
   std::string kept;
   long count = 0;
   if (!read_bounded_line(in_, name_length, kept, count))
-    throw EndOfInput();
+    throw ProgramStop::end_of_input();
   Answer answer;
   answer.length = static_cast<int>(count);
   answer.text = fixed_text(kept, name_length);

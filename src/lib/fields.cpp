@@ -2,6 +2,7 @@
 
 #include "lib/text.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,12 @@ std::string fixed_field(double v, int w, int d) {
   char buf[400];
   std::snprintf(buf, sizeof buf, "%.*f", d, v);
   return fit(buf, w);
+}
+
+std::string shortest_real(float v) {
+  char buf[64];
+  const auto result = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, result.ptr);
 }
 
 std::string general_real(float value) {

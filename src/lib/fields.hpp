@@ -28,6 +28,10 @@ std::string fixed_field(double v, int w, int d);
 // 0.1 <= m < 10000000 (and zero) followed by 4 blanks, else the 0.dddddddE+xx form.
 std::string general_real(float v);
 
+// A single-precision real in the fewest characters that read back as the same value ("1000",
+// "0.1", "1e+20", "-inf", "nan"): for values in messages, where no field width applies.
+std::string shortest_real(float v);
+
 // A text cut or padded on the right to `w` characters.
 std::string text_field(std::string_view s, int w);
 

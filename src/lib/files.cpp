@@ -70,16 +70,17 @@ void check_file(Io &io, std::string &file, std::string &fullname, int iopt, int 
         con.write_line(free_format({"No pre-existing version of file exists"}));
       return;
     }
-    if (iout != 0)
-      con.write_line(" Failure locating file " + typed);
+    const std::string failure = "Failure locating file " + typed;
     if (iopt == 0)
-      throw ProgramStop{1};
+      throw ProgramStop::fatal(iout != 0 ? failure : std::string());
+    if (iout != 0)
+      con.write_line(free_format({failure}));
     if (iopt != 1 || iout == 0)
       return;
     con.write_prompt(" Give file name or return to stop > ");
     const Answer a = con.read_answer();
     if (a.length == 0)
-      throw ProgramStop{1};
+      throw ProgramStop::fatal({}); // the question is the last line shown
     file = fixed_text(a.text, file.size() < name_length ? name_length : file.size());
     istat -= 2;
   }
@@ -94,7 +95,10 @@ void open_new_file(Io &io, std::string_view file, int iunit, int irecl, int &ier
   int istat = 0;
   check_file(io, name, full, 3, iout, istat);
   int error = 0;
-  auto created = ReplacingFile::create(std::string(trimmed(file)), error);
+  // A file made beforehand (check makes its outputs before any work) is the one used.
+  auto created = io.take_reserved(iunit);
+  if (!created)
+    created = ReplacingFile::create(std::string(trimmed(file)), error);
   if (!created) {
     ierr = 1;
     io.note_output_failure(concat({"cannot create ", trimmed(file), ": ", std::strerror(error)}));

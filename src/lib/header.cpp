@@ -14,8 +14,7 @@ void prog_header(Io &io, std::string_view name, std::string_view title, std::str
   const std::size_t b = author.size() + date.size();
   const std::size_t width = std::max(a, b) + 4;
   if (width > 80) {
-    io.console().write_line(free_format({"**ERROR in prog_header : line is too long"}));
-    throw ProgramStop{1};
+    throw ProgramStop::fatal("**ERROR in prog_header : line is too long");
   }
   const std::string stars(width, '*');
   const std::string gap2(b > a ? b - a : 0, ' ');

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "lib/console.hpp"
 #include "lib/fields.hpp"
+#include "lib/program_stop.hpp"
 #include "lib/text.hpp"
 
 namespace bantrisk {
@@ -68,14 +68,13 @@ std::unique_ptr<InputFile> open_input_file(const std::string &name, std::string 
   return std::unique_ptr<InputFile>(new InputFile(fd, {st.st_dev, st.st_ino}));
 }
 
-std::unique_ptr<InputFile> open_input_file_or_stop(Console &con, std::string_view name) {
+std::unique_ptr<InputFile> open_input_file_or_stop(std::string_view name) {
   const std::string complete(trimmed(name));
   std::string reason;
   auto file = open_input_file(complete, reason);
   if (!file) {
-    con.write_line(
-        free_format({"** ERROR: cannot open file for reading: ", complete, " : ", reason}));
-    throw ProgramStop{1};
+    throw ProgramStop::fatal(
+        concat({"** ERROR: cannot open file for reading: ", complete, " : ", reason}));
   }
   return file;
 }

@@ -14,8 +14,6 @@
 
 namespace bantrisk {
 
-class Console;
-
 // Which file a name opens (device and inode, links followed).
 struct FileIdentity {
   dev_t device = 0;
@@ -58,8 +56,8 @@ private:
 // regular file", or the system's text for the error).
 std::unique_ptr<InputFile> open_input_file(const std::string &name, std::string &reason);
 
-// The same, with the one failure report of an input file on the console, after which the
-// program ends (ProgramStop).
-std::unique_ptr<InputFile> open_input_file_or_stop(Console &con, std::string_view name);
+// The same; a file that cannot be opened ends the program with the one failure report of an
+// input file (a fatal ProgramStop).
+std::unique_ptr<InputFile> open_input_file_or_stop(std::string_view name);
 
 } // namespace bantrisk

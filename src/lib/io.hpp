@@ -1,7 +1,6 @@
 #pragma once
 // Where the program's lines go: the console (destination 0) and the output files connected to
 // destination numbers by open_new_file. Also the process environment, injectable for tests.
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,45 +11,11 @@
 #include <vector>
 
 #include "lib/console.hpp"
+#include "lib/events.hpp"
 #include "lib/input_file.hpp"
+#include "lib/output_file.hpp"
 
 namespace bantrisk {
-
-// An output file that replaces an earlier file of its name only when it is complete: the lines
-// go to a temporary file in the same folder, which commit() renames over the final name.
-// Destroyed without commit(), the temporary file is removed and any earlier file stays.
-// A link is followed to the file it names (created when it does not exist). A device or pipe is
-// written in place instead; one that cannot be opened at once (a pipe with no reader) is an
-// error. A folder that takes no new file is an error, even when the earlier file is writable.
-class ReplacingFile {
-public:
-  // Creates the temporary file; on failure returns nullptr and sets `error` (an errno value).
-  static std::unique_ptr<ReplacingFile> create(const std::string &path, int &error);
-  ~ReplacingFile();
-  ReplacingFile(const ReplacingFile &) = delete;
-  ReplacingFile &operator=(const ReplacingFile &) = delete;
-
-  void write_line(std::string_view line);
-  // Writes bytes as they are (a picture file).
-  void write(std::string_view bytes);
-  // Flushes and renames; false (and the earlier file kept) when writing or renaming failed.
-  bool commit();
-  // Drops what was written: the temporary file is removed, any earlier file stays.
-  void discard();
-  const std::string &path() const { return path_; }
-  // True when the lines go straight into the file (a device or a pipe).
-  bool in_place() const { return temp_.empty(); }
-
-private:
-  ReplacingFile(std::string path, std::string temp)
-      : path_(std::move(path)), temp_(std::move(temp)) {}
-  const std::string &writing() const { return temp_.empty() ? path_ : temp_; }
-  std::string path_;
-  std::string temp_;
-  std::ofstream out_;
-  int slot_ = -1; // of the temporary file, for the signal handler
-  bool done_ = false;
-};
 
 // The refusal of an output file that is an input of this check.
 void refuse_input_as_output(Console &con, std::string_view name);
@@ -62,14 +27,28 @@ std::optional<std::string> process_env(const std::string &name);
 
 class Io {
 public:
-  explicit Io(Console &console, EnvLookup env = process_env)
-      : console_(console), env_(std::move(env)) {}
+  // Events go to the console (and standard error) as the dialogue tells them, until use_events.
+  explicit Io(Console &console, EnvLookup env = process_env);
   ~Io();
   Io(const Io &) = delete;
   Io &operator=(const Io &) = delete;
 
   Console &console() { return console_; }
   std::optional<std::string> getenv(const std::string &name) const { return env_(name); }
+  Events &events() { return *events_; }
+  // Events told to `events` from now on; nullptr for the console's again.
+  void use_events(Events *events) { events_ = events != nullptr ? events : &console_events_; }
+
+  // How closed files are put in place: each when it is closed (the dialogue), or all together
+  // by the caller once the pass has completed (check), closing only finishing them.
+  enum class Commit { at_close, together };
+  void commit(Commit when) { commit_ = when; }
+  // The file destination `unit` will be connected to when open_new_file creates it, made
+  // beforehand so that an output that cannot be made is known before any work.
+  void reserve(int unit, std::unique_ptr<ReplacingFile> file);
+  std::unique_ptr<ReplacingFile> take_reserved(int unit);
+  // With Commit::together: the file closed on `unit`, finished and waiting to be put in place.
+  std::unique_ptr<ReplacingFile> take_finished(int unit);
 
   // A line on destination `unit`: 0 is the console; a file destination that is not connected
   // (its creation failed) drops the line.
@@ -77,13 +56,16 @@ public:
 
   void connect(int unit, std::unique_ptr<ReplacingFile> file);
   bool connected(int unit) const { return files_.count(unit) != 0; }
-  // Closes a file destination, putting the file in place. A failure to write or to put it in
-  // place is reported on the console and gives false (the earlier file is kept).
+  // Closes a file destination, putting the file in place (with Commit::together, finishing it).
+  // A failure to write or to put it in place is reported on the console and gives false (the
+  // earlier file is kept).
   bool close(int unit);
   // Closes every file destination (the program is ending).
   void close_all();
+  // Drops every file, connected, reserved or finished: nothing is put in place.
+  void discard_all();
   // Notes that `name` is an input of this check (the run file, the spectrum file list, the
-  // spectra file): no output file may replace it.
+  // spectra file), which no output file may replace, and tells it as found.
   void guard_input(const std::string &name);
   // True when `name` opens one of those inputs (device and inode, links followed).
   bool is_input(std::string_view name) const;
@@ -97,7 +79,8 @@ public:
   bool output_failed() const { return !failures_.empty(); }
   // One line for each output file that could not be created or completely written.
   const std::vector<std::string> &output_failures() const { return failures_; }
-  // True when destination `unit` was last closed with its file complete and in place.
+  // True when destination `unit` was last closed with its file complete and in place (with
+  // Commit::together, finished).
   bool completed(int unit) const { return completed_.count(unit) != 0; }
   // Every line written to destination `unit` is also handed to `observer`, whether or not the
   // destination is connected.
@@ -108,7 +91,10 @@ public:
 private:
   Console &console_;
   EnvLookup env_;
-  std::map<int, std::unique_ptr<ReplacingFile>> files_;
+  ConsoleEvents console_events_;
+  Events *events_;
+  Commit commit_ = Commit::at_close;
+  std::map<int, std::unique_ptr<ReplacingFile>> files_, reserved_, finished_;
   std::map<int, std::function<void(std::string_view)>> mirrors_;
   std::set<int> completed_;
   std::vector<std::string> failures_;

@@ -13,7 +13,7 @@ namespace bantrisk {
 namespace {
 
 // Kept in fixed storage: the signal handler may only read it and call unlink.
-constexpr std::size_t temp_slots = 16;
+constexpr std::size_t temp_slots = 64;
 constexpr std::size_t temp_name_room = 4096;
 std::array<std::array<char, temp_name_room>, temp_slots> temp_names{};
 std::array<volatile std::sig_atomic_t, temp_slots> temp_used{};

@@ -61,9 +61,8 @@ void skip_to_value(std::streambuf &buf) {
   }
 }
 
-[[noreturn]] void header_failure(Console &con, std::string_view name) {
-  con.write_line(free_format({"Error reading the header lines of ", trimmed(name)}));
-  throw ProgramStop{1};
+[[noreturn]] void header_failure(std::string_view name) {
+  throw ProgramStop::fatal(concat({"Error reading the header lines of ", trimmed(name)}));
 }
 
 void read_entries(Io &io, std::istream &file, std::string_view name, const SpectraTables &tables,
@@ -75,12 +74,12 @@ void read_entries(Io &io, std::istream &file, std::string_view name, const Spect
 
   std::string skipped;
   if (!read_text_line(in, skipped))
-    header_failure(con, name);
+    header_failure(name);
   const std::array<FreeTarget, 1> count{&specified};
   if (read_free(in, count) != ReadStatus::ok)
-    header_failure(con, name);
+    header_failure(name);
   if (!read_text_line(in, skipped))
-    header_failure(con, name);
+    header_failure(name);
 
   // Never more entries than every table can hold, whatever the caller says.
   const auto room = [](const auto &table) {
@@ -107,13 +106,11 @@ void read_entries(Io &io, std::istream &file, std::string_view name, const Spect
     if (status == ReadStatus::end_of_data)
       break;
     if (status == ReadStatus::bad_value) {
-      con.write_line(free_format({"** Error reading spectra file **"}));
-      throw ProgramStop{1};
+      throw ProgramStop::fatal("** Error reading spectra file **");
     }
     if (!room_left) {
-      con.write_line(free_format({"** ERROR: spectra file has more than ",
-                                  exact_int(static_cast<std::int64_t>(held)), " entries"}));
-      throw ProgramStop{1};
+      throw ProgramStop::fatal(concat({"** ERROR: spectra file has more than ",
+                                       exact_int(static_cast<std::int64_t>(held)), " entries"}));
     }
     ++entries;
     tables.first_line[next] = first_line;
@@ -138,7 +135,7 @@ void read_spectra(Io &io, std::istream *in, std::string_view name, const Spectra
   get_stringd(con, file, "full name of spectra file", nchar, 1);
   int istat = 0;
   check_file(io, file, file, 1, 1, istat);
-  const auto own = open_input_file_or_stop(con, file);
+  const auto own = open_input_file_or_stop(file);
   io.guard_input(std::string(trimmed(file)));
   read_entries(io, *own, file, tables, entries, specified, largest, capacity);
 }
