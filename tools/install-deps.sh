@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing bantrisk need, when any is missing.
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev nlohmann-json3-dev
+packages=(g++ cmake make libgtest-dev libhdf5-dev pkg-config libdeflate-dev nlohmann-json3-dev libcli11-dev
   libcairo2-dev libfontconfig-dev libglib2.0-dev libexpat1-dev
   # The generator's Poisson runs are checked against numpy (tests/mkrun_oracle.py).
   python3-numpy python3-h5py

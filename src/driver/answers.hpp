@@ -47,6 +47,9 @@ public:
   // No line of the list gave the spectra file (or the list could not be read): its name into
   // run.spectra_name.
   virtual void unlisted_spectra_file(Io &io, RunState &run, bool read_failure) = 0;
+  // The spectra file's largest spectrum number (`largest`) is not the run's number of spectra:
+  // ends the pass with a line that says so.
+  [[noreturn]] virtual void spectra_count_mismatch(const RunState &run, std::int32_t largest) = 0;
   // Whether the module and bank averages are reported.
   virtual bool counts_per_spectrum(Io &io) = 0;
   // The module fractions, starting from the built-in ones.

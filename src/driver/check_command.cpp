@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <memory>
 #include <ostream>
@@ -132,8 +133,12 @@ public:
   }
 
   std::optional<std::string> raw_file(Io &, RunState &run) override {
-    if (o_.run_file)
+    if (o_.run_file) {
+      if (!file_exists(*o_.run_file))
+        throw ProgramStop::report(
+            concat({"run file not found: ", full_name_of(*o_.run_file), "; check --run-file"}));
       return *o_.run_file;
+    }
     run.instrument = o_.instrument;
     // --raw-dir was measured with the options; the variable is measured here.
     const std::string directory = raw_directory_of(o_, env_);
@@ -147,6 +152,11 @@ public:
     run.raw_directory_length = static_cast<int>(directory.size());
     run.extension = o_.extension;
     run.run_number = *o_.run;
+    const std::string raw(trimmed(compose_raw_name(run.raw_directory, run.raw_directory_length,
+                                                   run.instrument, run.run_number,
+                                                   run.extension)));
+    if (!file_exists(raw))
+      throw ProgramStop::report(missing_raw_file(full_name_of(raw)));
     return std::nullopt;
   }
 
@@ -156,12 +166,32 @@ public:
   std::optional<std::string> named_spectrum_list() override { return o_.spectrum_list; }
 
   void existing_input(Io &io, std::string &name, InputKind which, const RunState &run) override {
-    const bool blank = trimmed(name).empty();
+    const std::string typed(trimmed(name));
+    const bool blank = typed.empty();
     int istat = 0;
     check_file(io, name, name, 2, 1, istat);
     if (istat == 1)
       return;
     const std::string full(trimmed(name));
+    // A relative name from the list is looked for beside the list too, so that a check run from
+    // another folder finds the spectra file that sits with its list.
+    std::string beside;
+    if (which == InputKind::spectra_file && !o_.spectra_file && !blank &&
+        !std::filesystem::path(typed).is_absolute()) {
+      beside = (std::filesystem::path(full_name_of(run.list_name)).parent_path() / typed)
+                   .lexically_normal()
+                   .string();
+      if (beside != full) {
+        std::string found = name_text(beside);
+        check_file(io, found, found, 2, 1, istat);
+        if (istat == 1) {
+          name = found;
+          return;
+        }
+      } else {
+        beside.clear();
+      }
+    }
     if (which == InputKind::spectrum_list)
       throw ProgramStop::report(concat({"spectrum file list not found: ", full,
                                         "; name it with --spectrum-list or the spectra file with "
@@ -173,8 +203,24 @@ public:
     if (blank)
       throw ProgramStop::report(concat({"the line for ", exact_int(run.spectra), " spectra in ",
                                         list, " names no spectra file", name_it}));
+    if (!beside.empty())
+      throw ProgramStop::report(concat({"spectra file not found: ", typed, " (named in ", list,
+                                        ") is neither ", full, " nor ", beside, name_it}));
     throw ProgramStop::report(
         concat({"spectra file not found: ", full, " (named in ", list, ")", name_it}));
+  }
+
+  [[noreturn]] void spectra_count_mismatch(const RunState &run, std::int32_t largest) override {
+    const std::string spectra = exact_int(run.spectra);
+    const std::string file = full_name_of(run.spectra_name);
+    const std::string where =
+        o_.spectra_file ? std::string()
+                        : concat({" (named in ", trimmed(run.list_name), " for ", spectra,
+                                  " spectra)"});
+    throw ProgramStop::report(concat({"the spectra file ", file, where, " is for ",
+                                      exact_int(largest), " spectra, but the run has ", spectra,
+                                      "; name the spectra file for ", spectra,
+                                      " spectra with --spectra-file"}));
   }
 
   void unlisted_spectra_file(Io &, RunState &run, bool read_failure) override {
@@ -217,6 +263,24 @@ public:
   void finish(Io &) override { finished_ = true; }
 
 private:
+  // The line for a raw file that is not there: its full name, where its folder came from and
+  // the option that names another.
+  std::string missing_raw_file(const std::string &full) const {
+    const std::string variable = raw_directory_variable(o_.instrument);
+    std::string origin;
+    if (o_.raw_dir)
+      origin = concat({"its folder is --raw-dir ", *o_.raw_dir, "; name another with --raw-dir"});
+    else if (const auto value = env_(variable); value && !value->empty())
+      origin = concat({"its folder is ", variable, "=", *value,
+                       "; name another with --raw-dir or ", variable});
+    else
+      origin = concat({variable, value ? " is empty" : " is unset",
+                       ", so the current folder was looked in; name the folder of the raw files "
+                       "with --raw-dir or ",
+                       variable});
+    return concat({"raw file not found: ", full, "; ", origin});
+  }
+
   const CheckOptions &o_;
   EnvLookup env_;
   bool finished_ = false;
@@ -312,9 +376,11 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     err << "bantrisk: another check is running in " << shown_text(*busy) << '\n';
     return exit_fatal;
   }
-  const bool json_to_stdout = options.summary && *options.summary == "-";
-  // Standard output holds only the JSON when the summary goes there.
-  std::ostream &report = json_to_stdout ? err : out;
+  // Standard output holds only the output named - when there is one (the options allow one).
+  const bool output_to_stdout =
+      std::any_of(plan.outputs().begin(), plan.outputs().end(),
+                  [](const PlannedOutput &p) { return p.standard_output(); });
+  std::ostream &report = output_to_stdout ? err : out;
   CheckEvents events(err, options.quiet, progress, plan);
   try {
     plan.make_files(out);
@@ -414,6 +480,10 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     return exit_fatal;
   }
 
+  // Standard output is given its text last, once every file is finished: it cannot be taken
+  // back when a file then fails.
+  std::stable_partition(all.begin(), all.end(),
+                        [](const ReplacingFile *file) { return !file->on_stream(); });
   const PlacedFiles placed = put_in_place_together(all);
   if (!placed.complete()) {
     tell_incomplete(events, placed, plan);

@@ -128,7 +128,7 @@ void load_detector_map(Io &io, RunState &run, Answers &ask) {
   }
 
   if (map.largest != run.spectra)
-    throw ProgramStop::fatal("** ERROR: spectrum file has unexpected number of spectra");
+    ask.spectra_count_mismatch(run, map.largest);
 
   // Split every entry. An entry is counted in a module only when its element group is 0 or 1,
   // its code names a module of this instrument and its spectrum number has an integral; the

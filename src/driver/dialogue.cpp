@@ -9,6 +9,7 @@
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
 #include "lib/io.hpp"
+#include "lib/program_stop.hpp"
 #include "lib/prompting.hpp"
 #include "lib/raw_location.hpp"
 #include "lib/text.hpp"
@@ -90,6 +91,10 @@ public:
     run.spectra_name = std::string(name_length, ' ');
     int nchar = 0;
     get_stringd(io.console(), run.spectra_name, "spectrum file", nchar, 0);
+  }
+
+  [[noreturn]] void spectra_count_mismatch(const RunState &, std::int32_t) override {
+    throw ProgramStop::fatal("** ERROR: spectrum file has unexpected number of spectra");
   }
 
   bool counts_per_spectrum(Io &io) override {

@@ -42,6 +42,9 @@ const ProgramDoc &program_doc() {
         "takes every choice from its options, never reads standard input, and shows the report "
         "lines and a few closing lines on standard output, warnings and errors on standard "
         "error.",
+        "One of the text outputs (--results, --save-integrals, --mask, --summary) may be named "
+        "-, standard output: it then receives that file's text alone, only once the check "
+        "completed and every file is finished, and the report goes to standard error.",
     };
     d.environment = {
         {"ABC_DATA",
@@ -71,6 +74,8 @@ const ProgramDoc &program_doc() {
               "write could not be written"},
         {"2", "the command line could not be used (one line says what is wrong; no file is "
               "touched); in the dialogue, the console input ended while a question waited"},
+        {"3", "the check completed and found what --fail-on names (only with --fail-on); "
+              "every file was written as for 0"},
     };
     d.examples = {
         {"KRV_DATA=/data/runs/ bantrisk check --run 1234 --summary check.json --mask check.xml "

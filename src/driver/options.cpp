@@ -1,6 +1,8 @@
-// The table of the options of `bantrisk check` and the parser that reads a command line with it.
+// The table of the options of `bantrisk check`, and the reading of a command line with it: CLI11
+// reads the words, this file says what is wrong with them.
 #include "driver/options.hpp"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -219,7 +222,7 @@ std::vector<OptionDef> make_table() {
                                   "(default ",
                                   extension, "); with --run"}),
                           false, &O::extension));
-  t.push_back(file_option("--run-file", source, "integrate this run file, whatever its name",
+  t.push_back(file_option("--run-file", source, "integrate the spectra of this run file (an HDF5 file), whatever its name",
                           &O::run_file));
   t.push_back(file_option("--integrals", source,
                           concat({"check the spectrum integrals that an earlier check saved "
@@ -269,13 +272,16 @@ std::vector<OptionDef> make_table() {
   t.push_back(file_option("--results", outputs,
                           concat({"the results file, which holds every line of the report "
                                   "(default ",
-                                  default_results_file, ")"}),
+                                  default_results_file,
+                                  "); - writes it on standard output, the report then going to "
+                                  "standard error"}),
                           &O::results));
   t.push_back(valued(
       "--save-integrals", "FILE", outputs,
       concat({"save the spectrum integrals in FILE (default ", default_integrals_file,
-              "), for a later check with --integrals; without this option "
-              "nothing is saved"}),
+              "), for a later check with --integrals: the number of spectra, then a line per "
+              "spectrum, its number and its total counts; - writes them on standard output; without this option nothing is "
+              "saved"}),
       [](O &o, V v) {
         o.save_integrals =
             v.empty() ? std::string(default_integrals_file) : checked_name("--save-integrals", v);
@@ -284,8 +290,8 @@ std::vector<OptionDef> make_table() {
   t.back().takes = Takes::optional;
   t.push_back(file_option("--mask", outputs,
                           "write a mask file: the numbers of the spectra that later analysis "
-                          "should leave out, in the form of --mask-format; without this option "
-                          "no mask is written",
+                          "should leave out, in the form of --mask-format; - writes it on standard "
+                          "output; without this option no mask is written",
                           &O::mask));
   t.push_back(valued(
       "--mask-spectra", "WHICH", outputs,
@@ -299,7 +305,7 @@ std::vector<OptionDef> make_table() {
       "spectrum, its number then -3 (left out) or 0 (kept); xml, a "
       "detector-masking file listing the numbers left out; msk, those numbers as "
       "ranges such as 7-9 (default from FILE's ending: .xml xml, .msk msk, else "
-      "columns)",
+      "columns; columns for -)",
       [](O &o, V v) { o.mask_format = mask_format_named(v).value_or(MaskFormat::columns); },
       Completes::choice));
   t.back().choices = {"columns", "xml", "msk"};
@@ -311,8 +317,10 @@ std::vector<OptionDef> make_table() {
   t.push_back(valued(
       "--picture", "FILE", outputs,
       "draw every module and spectrum in FILE, a PNG or SVG picture as its name ends (.png, "
-      ".svg); repeatable",
+      ".svg); repeatable; never standard output",
       [](O &o, V v) {
+        if (v == "-")
+          throw UsageError{"--picture: a picture cannot go to standard output (-); name a file"};
         o.pictures.push_back(checked_name("--picture", v));
         if (!picture::format_of(v))
           throw UsageError{concat({"--picture: ", v, " ends in neither .png nor .svg"})};
@@ -321,8 +329,8 @@ std::vector<OptionDef> make_table() {
   t.back().repeatable = true;
 
   t.push_back(flag("--quiet", 'q', other,
-                   "show nothing but errors: no report, warnings or progress (the JSON of "
-                   "--summary - still goes to standard output)",
+                   "show nothing but errors: no report, warnings or progress (an output named - "
+                   "still goes to standard output)",
                    &O::quiet));
   t.push_back({.name = "--help",
                .short_name = 'h',
@@ -405,11 +413,10 @@ const OptionDef *find_option(const std::vector<OptionDef> &table, std::string_vi
   return nullptr;
 }
 
-// A word that reads as an option rather than as a value: "--anything", or a short option of
-// the table ("-q"). "-", "-5" and "-0.5" are values.
-bool looks_like_option(const std::vector<OptionDef> &table, std::string_view word) {
-  return (word.size() > 2 && word.starts_with("--")) ||
-         (word.size() == 2 && word[0] == '-' && find_option(table, word) != nullptr);
+// A word that CLI11 takes for an option rather than a value: anything beginning with a dash but
+// "-" itself and a negative number ("-5", "-0.5").
+bool read_as_option(std::string_view word) {
+  return word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1]));
 }
 
 std::string unknown_option(std::string_view word, const std::vector<std::string> &names) {
@@ -421,6 +428,7 @@ std::string unknown_option(std::string_view word, const std::vector<std::string>
 struct Given {
   const OptionDef *def;
   std::string value;
+  bool no_value = false; // an option that takes a value was given without one
 };
 
 // The rules between options, once every option is read.
@@ -444,66 +452,145 @@ void check_combination(const std::vector<Given> &given) {
   for (const std::string_view name : {"--mask-spectra", "--mask-format"})
     if (has(name) && !has("--mask"))
       throw UsageError{concat({name, " needs --mask"})};
+  // Standard output takes one text.
+  std::vector<std::string> to_stdout;
+  for (const Given &g : given)
+    for (const std::string_view output : {"--results", "--save-integrals", "--mask", "--summary"})
+      if (g.value == "-" && g.def->name == output)
+        to_stdout.emplace_back(output);
+  if (to_stdout.size() > 1)
+    throw UsageError{concat({joined(to_stdout, " and "),
+                             " name standard output (-), which takes only one of them"})};
 }
 
-// The options of `check`: every word is an option, with its value beside it (`--run=5`) or
-// after it (`--run 5`). Help and version end the reading where they stand.
+// What CLI11 records for an option given without a value, and for a flag given without one;
+// no typed value can be mistaken for it.
+const std::string no_value_mark = "\x1f(no value)";
+
+// The CLI11 name of a table row: "--run", or "-q{mark},--quiet{mark}" for a flag, whose bare use
+// CLI11 then records as the mark and `--quiet=x` as "x".
+std::string cli_name(const OptionDef &d) {
+  const std::string mark = d.takes == Takes::nothing ? "{" + no_value_mark + "}" : "";
+  std::string name;
+  if (d.short_name != 0)
+    name = concat({"-", std::string(1, d.short_name), mark, ","});
+  return concat({name, d.name, mark});
+}
+
+// The word after an option given without its value: the reason CLI11 took none. `name` is the
+// option as it is spelt in the table, `short_name` its one letter.
+std::optional<std::string> word_after_bare(std::span<const std::string> args, const OptionDef &d) {
+  const std::string short_form = d.short_name != 0 ? concat({"-", std::string(1, d.short_name)})
+                                                   : std::string();
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (args[i] == d.name || (!short_form.empty() && args[i] == short_form)) {
+      if (i + 1 == args.size())
+        return std::nullopt;
+      if (read_as_option(args[i + 1]))
+        return args[i + 1];
+    }
+  return std::nullopt;
+}
+
+// The options of `check`, read by CLI11 from the table: every word is an option, with its value
+// beside it (`--run=5`) or after it (`--run 5`). CLI11 is told to refuse nothing itself (extra
+// words are kept, no option is required, every repeat is kept), so every refusal is made here,
+// in the program's own words, from what CLI11 read and in the order it read it. Help and
+// version win over anything else on the line.
 ParsedCommandLine parse_check(std::span<const std::string> args) {
   const std::vector<OptionDef> &table = check_option_table();
   const std::vector<std::string> names = names_of(table);
+
+  CLI::App app{"", "check"};
+  app.set_help_flag();
+  app.allow_extras();
+  std::vector<std::pair<const CLI::Option *, const OptionDef *>> rows;
+  for (const OptionDef &d : table) {
+    CLI::Option *opt = d.takes == Takes::nothing
+                           ? app.add_flag(cli_name(d))
+                           : app.add_option(cli_name(d))->expected(0, 1)->default_str(no_value_mark);
+    opt->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    rows.emplace_back(opt, &d);
+  }
+  // Words that are neither an option nor its value, in their order among the options.
+  CLI::Option *stray = app.add_option("stray")->expected(0, -1)->allow_extra_args();
+  stray->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::Error &e) {
+    // Not expected with nothing required or refused; never CLI11's text all the same.
+    throw UsageError{"the options of check cannot be read"};
+  }
+
+  // Every option CLI11 read, in the order of the command line, with its value.
   std::vector<Given> given;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string &word = args[i];
-    if (word.size() < 2 || word[0] != '-') {
-      // Right after a flag, the word was most likely meant as its value.
-      const bool after_flag = !given.empty() && given.back().def->takes == Takes::nothing &&
-                              args[i - 1].find('=') == std::string::npos;
-      throw UsageError{
-          concat({"unexpected argument ", shown_value(word), after_flag ? " (" : "",
-                  after_flag ? given.back().def->name : "", after_flag ? " takes no value)" : ""})};
+  std::map<const CLI::Option *, std::size_t> taken;
+  std::optional<std::string> first_stray;
+  const OptionDef *before_stray = nullptr;
+  for (const CLI::Option *opt : app.parse_order()) {
+    const std::size_t k = taken[opt]++;
+    const std::string value = k < opt->results().size() ? opt->results()[k] : std::string();
+    if (opt == stray) {
+      if (!first_stray) {
+        first_stray = value;
+        before_stray = given.empty() ? nullptr : given.back().def;
+      }
+      continue;
     }
-    if (word == "--")
-      throw UsageError{"unexpected argument --: check takes only options"};
-    const auto equals = word.starts_with("--") ? word.find('=') : std::string::npos;
-    const std::string name = word.substr(0, equals);
-    const OptionDef *def = find_option(table, name);
-    if (def == nullptr)
-      throw UsageError{unknown_option(word, names)};
+    const auto row = std::find_if(rows.begin(), rows.end(),
+                                  [opt](const auto &r) { return r.first == opt; });
+    if (row == rows.end())
+      continue;
+    const OptionDef *def = row->second;
     if (def->action == Action::help)
       return {Request::help, {}};
     if (def->action == Action::version)
       return {Request::version, {}};
-    std::string value;
-    if (equals != std::string::npos) {
-      if (def->takes == Takes::nothing)
-        throw UsageError{concat({def->name, " takes no value: ", word})};
-      value = word.substr(equals + 1);
-    } else if (def->takes == Takes::value) {
+    const bool bare = value == no_value_mark;
+    given.push_back({def, bare ? std::string() : value, bare && def->takes == Takes::value});
+  }
+
+  // Each option as it stands: its value, a repeat, a choice.
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    const Given &g = given[i];
+    const OptionDef *def = g.def;
+    if (def->takes == Takes::nothing && !g.value.empty())
+      throw UsageError{concat({def->name, " takes no value: ", def->name, "=", g.value})};
+    if (g.no_value) {
       const std::string usage = concat({def->name, " ", def->value_name});
-      if (i + 1 == args.size())
+      const auto next = word_after_bare(args, *def);
+      if (!next)
         throw UsageError{concat({def->name, " needs a value: ", usage})};
-      const std::string &next = args[i + 1];
-      if (looks_like_option(table, next))
-        throw UsageError{
-            concat({def->name, " needs a value (", usage, "), but ", next,
-                    " is an option; for a value of that name write ", def->name, "=", next})};
-      value = next;
-      ++i;
-    } else if (def->takes == Takes::optional && i + 1 < args.size() &&
-               (args[i + 1] == "-" || !args[i + 1].starts_with("-"))) {
-      value = args[++i];
+      throw UsageError{concat({def->name, " needs a value (", usage, "), but ", *next,
+                               " is an option; for a value of that name write ", def->name, "=",
+                               *next})};
     }
     if (!def->repeatable)
-      for (const Given &g : given)
-        if (g.def == def)
+      for (std::size_t j = 0; j < i; ++j)
+        if (given[j].def == def)
           throw UsageError{concat({def->name, " is given twice; give it once"})};
     if (!def->choices.empty() &&
-        std::find(def->choices.begin(), def->choices.end(), value) == def->choices.end()) {
+        std::find(def->choices.begin(), def->choices.end(), g.value) == def->choices.end()) {
       std::vector<std::string> choices(def->choices.begin(), def->choices.end());
       throw UsageError{
-          concat({def->name, ": ", shown_value(value), " is not one of ", joined(choices, ", ")})};
+          concat({def->name, ": ", shown_value(g.value), " is not one of ", joined(choices, ", ")})};
     }
-    given.push_back({def, value});
+  }
+
+  // Words CLI11 could not place: an unknown option, or a word that is no option's value.
+  // A word "--" that is no option's value is the end of the options, which CLI11 takes and drops.
+  if (std::find(args.begin(), args.end(), "--") != args.end())
+    throw UsageError{"unexpected argument --: check takes only options"};
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty())
+    throw UsageError{unknown_option(extras.front(), names)};
+  if (first_stray) {
+    // Right after a flag, the word was most likely meant as its value.
+    const bool after_flag = before_stray != nullptr && before_stray->takes == Takes::nothing;
+    throw UsageError{concat({"unexpected argument ", shown_value(*first_stray),
+                             after_flag ? " (" : "", after_flag ? before_stray->name : "",
+                             after_flag ? " takes no value)" : ""})};
   }
 
   check_combination(given);
@@ -520,6 +607,48 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
   return parsed;
 }
 
+// The words before a command: help and version, read by CLI11; anything else is refused with
+// what was most likely meant.
+ParsedCommandLine parse_top(std::span<const std::string> args) {
+  const std::vector<OptionDef> &table = check_option_table();
+  CLI::App app{"", "bantrisk"};
+  app.set_help_flag();
+  app.allow_extras();
+  CLI::Option *help = app.add_flag("-h,--help")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option *version =
+      app.add_flag("-V,--version")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option *words = app.add_option("word")->expected(0, -1)->allow_extra_args();
+  words->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::Error &) {
+    throw UsageError{"the command line cannot be read"};
+  }
+  for (const CLI::Option *opt : app.parse_order()) {
+    if (opt == help)
+      return {Request::help, {}};
+    if (opt == version)
+      return {Request::version, {}};
+  }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    const std::string &first = extras.front();
+    const std::string name = first.substr(0, first.find('='));
+    if (const OptionDef *def = find_option(table, name); def)
+      throw UsageError{
+          concat({def->name, " is an option of check: bantrisk check ", def->name, " ..."})};
+    // A mistyped option of check, given before the command, is shown in its place.
+    if (const auto near = nearest(name, names_of(table));
+        near && *near != "--help" && *near != "-h" && *near != "--version" && *near != "-V")
+      throw UsageError{concat({"unknown option ", first, "; did you mean check ", *near, "?"})};
+    throw UsageError{unknown_option(first, {"--help", "-h", "--version", "-V"})};
+  }
+  const std::string first = words->results().empty() ? std::string() : words->results().front();
+  const auto near = nearest(first, {"check"});
+  throw UsageError{concat({"unknown command ", shown_value(first),
+                           near ? "; did you mean check?" : "; the command is check"})};
+}
+
 } // namespace
 
 const std::vector<OptionDef> &check_option_table() {
@@ -530,29 +659,10 @@ const std::vector<OptionDef> &check_option_table() {
 ParsedCommandLine parse_command_line(std::span<const std::string> args) {
   if (args.empty())
     return {Request::dialogue, {}};
-  const std::string &first = args.front();
-  if (first == "check")
+  // The command is the first word, so that a value spelt "check" is never taken for it.
+  if (args.front() == "check")
     return parse_check(args.subspan(1));
-  const std::vector<OptionDef> &table = check_option_table();
-  if (const OptionDef *def = find_option(table, first.substr(0, first.find('='))); def) {
-    if (def->action == Action::help)
-      return {Request::help, {}};
-    if (def->action == Action::version)
-      return {Request::version, {}};
-    throw UsageError{
-        concat({def->name, " is an option of check: bantrisk check ", def->name, " ..."})};
-  }
-  if (first.starts_with("-")) {
-    // A mistyped option of check, given before the command, is shown in its place.
-    const std::string name = first.substr(0, first.find('='));
-    if (const auto near = nearest(name, names_of(table));
-        near && *near != "--help" && *near != "-h" && *near != "--version" && *near != "-V")
-      throw UsageError{concat({"unknown option ", first, "; did you mean check ", *near, "?"})};
-    throw UsageError{unknown_option(first, {"--help", "-h", "--version", "-V"})};
-  }
-  const auto near = nearest(first, {"check"});
-  throw UsageError{concat(
-      {"unknown command ", first, near ? "; did you mean check?" : "; the command is check"})};
+  return parse_top(args);
 }
 
 } // namespace bantrisk

@@ -1,5 +1,6 @@
 #include "driver/output_plan.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -97,7 +98,8 @@ OutputPlan::OutputPlan(const CheckOptions &o, const EnvLookup &env) {
   // Standard output holds the report or the JSON summary: an output that is the file or pipe
   // standard output goes to (/dev/stdout) would replace it or be mixed into it, and standard
   // output into an input would write into that input.
-  stdout_used_ = !o.quiet || (o.summary && *o.summary == "-");
+  stdout_used_ = !o.quiet || std::any_of(outputs_.begin(), outputs_.end(),
+                                         [](const PlannedOutput &p) { return p.standard_output(); });
   const std::optional<FileIdentity> stdout_file =
       stdout_used_ ? standard_output_file() : std::nullopt;
   stdout_file_ = stdout_file && regular_standard_output();

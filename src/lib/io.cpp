@@ -79,7 +79,10 @@ bool Io::close(int unit) {
     refuse_output(file->path());
     return false;
   }
-  const bool done = commit_ == Commit::together ? file->finish() : file->commit();
+  // Together, a file is finished when it is closed and put in place with the others at the end;
+  // a stream is given its text only then, once every file before it is finished.
+  const bool done = commit_ == Commit::together ? file->on_stream() || file->finish()
+                                                : file->commit();
   if (done) {
     completed_.insert(unit);
     if (commit_ == Commit::together)

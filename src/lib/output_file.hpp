@@ -71,6 +71,8 @@ public:
   bool in_place() const { return temp_.empty() && stream_ == nullptr; }
   // True when the file replaces its name at the end (a temporary file is written).
   bool replaces() const { return !temp_.empty(); }
+  // True for an output to a stream (standard output), which is given its text only by finish().
+  bool on_stream() const { return stream_ != nullptr; }
   bool finished() const { return state_ == State::finished; }
   bool placed() const { return state_ == State::placed; }
   // The system's error number of the first failure, 0 if none.
