@@ -52,9 +52,11 @@ TEST(CheckStandardOutput, EachTextOutputHoldsItsFilesText) {
     EXPECT_EQ(read_file(".console"), expected_file(file, scratch));
     EXPECT_FALSE(fs::exists("-"));
     EXPECT_FALSE(fs::exists(file));
-    for (const auto &[other_option, other] : typical_outputs)
-      if (other_option != option)
+    for (const auto &[other_option, other] : typical_outputs) {
+      if (other_option != option) {
         EXPECT_EQ(read_file(other), expected_file(other, scratch)) << other;
+      }
+    }
     // The report on standard error: the results lines, then the closing lines, which name no
     // file for standard output.
     const std::string errors = read_file(".errors");
@@ -97,7 +99,10 @@ TEST(CheckStandardOutput, AllOrNothingWithTheFiles) {
     fs::copy(typical / "input", scratch.path(), fs::copy_options::recursive);
     for (const char *file : {"bantrisk.dat", "bantrisk.ans", "bantrisk.mask"})
       write_file(file, earlier);
-    const std::string command = "sh -c " + shell_quoted(check_command(typical_args(c.names) +
+    std::map<std::string, std::string> names = typical_outputs;
+    for (const auto &[option, name] : c.names)
+      names[option] = name;
+    const std::string command = "sh -c " + shell_quoted(check_command(typical_args(names) +
                                                                       " --quiet" + c.redirect));
     EXPECT_EQ(run_in(scratch, case_env(typical, scratch.str()), command), 1);
     EXPECT_EQ(read_file(".console"), "");
@@ -154,7 +159,8 @@ TEST(CheckMessages, MissingInputsSayWhereTheCheckLooked) {
       {"a list naming a file found neither here nor beside the list",
        "cp -r input/raw . && mkdir maps && printf '1\\n12 gone.dat\\n' > maps/specfile.dat",
        {"KRV_DATA=@DIR@/raw/"}, "--run 42 --spectrum-list maps/specfile.dat",
-       "spectra file not found: gone.dat (named in maps/specfile.dat) is neither @DIR@/gone.dat "
+       "spectra file not found: gone.dat (named in @DIR@/maps/specfile.dat) is neither "
+       "@DIR@/gone.dat "
        "nor @DIR@/maps/gone.dat; name the spectra file with --spectra-file"},
   };
   for (const auto &c : cases) {

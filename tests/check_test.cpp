@@ -131,7 +131,7 @@ const Equivalent equivalents[] = {
     {"missing_raw_file", "--run 7", 1, "/raw/KRV00007.RAW"},
     {"missing_list_stop", "--run 42", 1, "/nolist/specfile.dat; name it with --spectrum-list"},
     {"raw_file_not_a_run", "--run 00042", 1, "not an HDF5"},
-    {"spectra_count_mismatch", "--run 42", 1, "unexpected number of spectra"},
+    {"spectra_count_mismatch", "--run 42", 1, "spectra.dat (named in "},
     {"spectra_file_bad_entry", "--run 42", 1, "Error reading spectra file"},
     {"unreadable_integrals_file", "--integrals short.ans", 1, "short.ans"},
     {"menu_refusals_missing_integrals", "--integrals none.ans", 1, "none.ans"},
@@ -253,6 +253,15 @@ const CommandLine command_lines[] = {
      "--results names standard output"},
     {"check --run 1 --mask .console", 2, "--mask names standard output"},
     {"check --run 1 stray", 2, "stray"},
+    {"check --run 1 --results - --mask -", 2,
+     "bantrisk: --results and --mask name standard output (-), which takes only one of them\n"},
+    {"check --run 1 --save-integrals=- --summary - --results -", 2,
+     "bantrisk: --save-integrals and --summary and --results name standard output (-), which "
+     "takes only one of them\n"},
+    {"check --run 1 --picture -", 2,
+     "bantrisk: --picture: a picture cannot go to standard output (-); name a file\n"},
+    {"--help", 0, "\n  3  the check completed and found what --fail-on names"},
+    {"--help", 0, "number in five digits"},
 };
 
 class CheckCommandLine : public ::testing::TestWithParam<CommandLine> {};
@@ -346,6 +355,16 @@ TEST(CheckOptionsParse, RefusalsSayWhatIsWrongInOneLine) {
       {words({"check", "--run", "1", "--extension", "R W"}),
        "--extension: R W holds a blank; it must be exactly three characters, neither blanks nor "
        "/"},
+      {words({"check", "--run", "1", "-qx"}), "unknown option -x"},
+      {words({"check", "--run", "1", "--mask", "--", "m"}),
+       "--mask needs a value (--mask FILE), but -- is an option; for a value of that name write "
+       "--mask=--"},
+      {words({"check", "--run", "1", "--bogus", "-q", "-q"}), "--quiet is given twice; give it once"},
+      {words({"check", "--run", "1", "--mask", "check", "--masc", "x"}),
+       "unknown option --masc; did you mean --mask?"},
+      {words({"check", "--run", "1", "--limits"}), "--limits needs a value: --limits BANK:LOW:HIGH"},
+      {words({"check", "--run", "1", "--spectra-file", "a\nb", "--spectra-file", "c"}),
+       "--spectra-file is given twice; give it once"},
       {words({"check", "--run", "1", "--instrument", "K\xc3\xa9"}),
        "--instrument: K\xc3\xa9 holds a character outside ASCII; it must be exactly three "
        "letters"},
@@ -408,6 +427,13 @@ TEST(CheckOptionsParse, EveryFormOfAValue) {
          return o.mask_format == MaskFormat::msk && o.mask_option == 2;
        }},
       {words({"--summary", "-"}), [](const CheckOptions &o) { return o.summary == "-"; }},
+      {words({"--results", "-", "--save-integrals", "i.ans", "--mask=-x.xml"}),
+       [](const CheckOptions &o) {
+         return o.results == "-" && o.save_integrals == "i.ans" && o.mask == "-x.xml" &&
+                o.mask_format == MaskFormat::xml;
+       }},
+      {words({"--save-integrals", "-", "--mask", "check"}),
+       [](const CheckOptions &o) { return o.save_integrals == "-" && o.mask == "check"; }},
       {words({"--picture", "a.png", "--picture=b.SVG"}),
        [](const CheckOptions &o) {
          return o.pictures == words({"a.png", "b.SVG"});

@@ -274,7 +274,8 @@ TEST(Hostile, ACheckThatCannotCompleteTouchesNothing) {
        earlier + "printf '1\\n12 other.dat\\n' > specfile.dat && printf 't\\n1\\nc\\n101001 5\\n' "
                  "> other.dat",
        "--summary s.json --mask m.xml --picture p.svg --save-integrals i.ans", 1,
-       "** ERROR: spectrum file has unexpected number of spectra"},
+       "the spectra file @DIR@/other.dat (named in @DIR@/specfile.dat for 12 spectra) is for 5 "
+       "spectra, but the run has 12; name the spectra file for 12 spectra with --spectra-file"},
       {"a picture in a missing folder, before any work", "", "--picture nodir/out.png", 1,
        "--picture: cannot create @DIR@/nodir/out.png: No such file or directory"},
       {"a mask in a missing folder", "", "--mask nodir/m.xml", 1,

@@ -241,7 +241,8 @@ std::vector<OptionDef> make_table() {
                                   "spectra (default ",
                                   default_spectrum_list,
                                   " in the folder Z_R names, or in the current folder when Z_R "
-                                  "is unset)"}),
+                                  "is unset); a relative spectra-file name in it that is not in "
+                                  "the current folder is read from beside the list"}),
                           &O::spectrum_list));
   t.push_back(file_option("--spectra-file", map,
                           "read the detector element of every spectrum from this spectra file; "
@@ -372,7 +373,8 @@ std::string_view without_dashes(std::string_view s) {
 // The known name nearest to a mistyped one: a few edits away, or the only name it begins.
 std::optional<std::string> nearest(std::string_view typed, const std::vector<std::string> &names) {
   const std::string_view bare = without_dashes(typed);
-  if (bare.empty() || bare.size() > 64)
+  // One letter is a single edit away from every other: nothing is nearer than the rest.
+  if (bare.size() < 2 || bare.size() > 64)
     return std::nullopt;
   std::optional<std::string> best;
   std::size_t best_distance = 0;
@@ -585,6 +587,8 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
   const std::vector<std::string> extras = app.remaining();
   if (!extras.empty())
     throw UsageError{unknown_option(extras.front(), names)};
+  if (first_stray && read_as_option(*first_stray))
+    throw UsageError{unknown_option(*first_stray, names)}; // "---run": no name CLI11 reads
   if (first_stray) {
     // Right after a flag, the word was most likely meant as its value.
     const bool after_flag = before_stray != nullptr && before_stray->takes == Takes::nothing;
