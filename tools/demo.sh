@@ -20,7 +20,8 @@ fi
 
 bash "$root/tools/install-deps.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j2 --target bantrisk bantrisk-mkrun
+# The manual page and the completion too, so that `cmake --install build` works after the demo.
+cmake --build "$root/build" -j2 --target bantrisk bantrisk-mkrun bantrisk_docs
 
 if [ -f "$demo/$marker" ]; then
   rm -rf "$demo"
