@@ -479,8 +479,9 @@ std::string cli_name(const OptionDef &d) {
   return concat({name, d.name, mark});
 }
 
-// The word after an option given without its value: the reason CLI11 took none. `name` is the
-// option as it is spelt in the table, `short_name` its one letter.
+// The word after an option given without its value, the reason CLI11 took none: a word read as
+// an option, or nothing at the end of the line. The option stands alone there as a word, spelt
+// as in the table or as its short name.
 std::optional<std::string> word_after_bare(std::span<const std::string> args, const OptionDef &d) {
   const std::string short_form = d.short_name != 0 ? concat({"-", std::string(1, d.short_name)})
                                                    : std::string();
@@ -520,7 +521,7 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
 
   try {
     app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::Error &e) {
+  } catch (const CLI::Error &) {
     // Not expected with nothing required or refused; never CLI11's text all the same.
     throw UsageError{"the options of check cannot be read"};
   }
