@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <sstream>
