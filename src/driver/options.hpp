@@ -1,7 +1,7 @@
 #pragma once
-// The options of `bantrisk check`, in one table: the parser below, `--help`, the manual page and
-// the shell completion are all made from it, so an option, its default and its words are
-// written once.
+// The options of `bantrisk check`, in one table: the reading of the command line (CLI11, its
+// options made from the rows), `--help`, the manual page and the shell completion are all made
+// from it, so an option, its default and its words are written once.
 #include <functional>
 #include <span>
 #include <string>
@@ -66,8 +66,9 @@ struct ParsedCommandLine {
   CheckOptions options;
 };
 
-// Reads the arguments that follow the program's name (none: the dialogue). A command line that
-// cannot be used is a UsageError whose one line names the option.
+// Reads the arguments that follow the program's name (none: the dialogue) with CLI11. A command
+// line that cannot be used is a UsageError whose one line, in the program's words, names the
+// option.
 ParsedCommandLine parse_command_line(std::span<const std::string> args);
 
 // The texts made from the table: the usage of `--help`, the manual page bantrisk(1) in roff
