@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "driver/checks.hpp"
+#include "driver/answers.hpp"
 #include "driver/findings.hpp"
 #include "driver/run_state.hpp"
 #include "lib/detector_numbering.hpp"
@@ -125,7 +126,7 @@ picture::Description describe_picture(const Findings &findings, const RunState &
   c.low_spectra = count(findings.spectra_in(State::low).size());
   c.high_spectra = count(findings.spectra_in(State::high).size());
   c.masked = masked;
-  c.mask_low_high = mask_option == 2;
+  c.mask_low_high = (mask_option & mask_low_high) != 0;
   return d;
 }
 
