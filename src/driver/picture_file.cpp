@@ -6,7 +6,9 @@
 #include <functional>
 #include <map>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "driver/checks.hpp"
 #include "driver/answers.hpp"
@@ -143,6 +145,19 @@ picture::Description describe_picture(const Findings &findings, const RunState &
   c.high_spectra = count(findings.spectra_in(State::high).size());
   c.masked = masked;
   c.mask_low_high = (mask_option & mask_low_high) != 0;
+  // Beyond the dialogue's two choices, the mask's reasons in the words of --mask-spectra.
+  if ((mask_option != mask_dead && mask_option != (mask_dead | mask_low_high)) ||
+      findings.hard_masked) {
+    std::vector<std::string> words;
+    for (const auto &[bit, word] :
+         {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low/high"},
+          std::pair{mask_modules, "modules"}, std::pair{mask_varying, "varying"}})
+      if ((mask_option & bit) != 0)
+        words.emplace_back(word);
+    if (findings.hard_masked)
+      words.emplace_back("hard mask");
+    c.mask_spectra = joined(words, ", ");
+  }
   if (findings.hard_masked)
     c.hard_masked = count(findings.hard_masked->size());
   if (findings.reference)

@@ -535,7 +535,10 @@ void draw_counts(Texts &tx, const Description &d, const Rect &r) {
   y += 22;
   tx.show(r.x, y, "Spectra masked", 14);
   tx.show(r.x + 200, y, c.masked ? std::to_string(*c.masked) : "no mask", 14, Anchor::end, true);
-  if (c.masked)
+  // A longer list of what the mask leaves out goes on a line of its own beneath.
+  if (c.masked && !c.mask_spectra.empty())
+    tx.show(r.x + 16, y + 18, c.mask_spectra + " spectra", 13);
+  else if (c.masked)
     tx.show(r.x + 210, y, c.mask_low_high ? "dead, low and high spectra" : "dead spectra", 13);
 }
 

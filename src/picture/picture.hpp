@@ -41,6 +41,7 @@ struct Counts {
   std::int32_t low_spectra = 0, high_spectra = 0;
   std::optional<std::int32_t> masked; // spectra left out by the check's mask, if one was written
   bool mask_low_high = false;         // the mask leaves out low and high spectra too
+  std::string mask_spectra;           // what else it leaves out, when it is more than those
   // Shown, with their lines in the legend, only for a check with a hard mask or a reference.
   std::optional<std::int32_t> hard_masked; // spectra of the hard mask
   std::optional<std::int32_t> varying;     // spectra varying against the reference
