@@ -407,6 +407,15 @@ TEST(CheckOptionsParse, EveryFormOfAValue) {
        [](const CheckOptions &o) {
          return o.mask_format == MaskFormat::msk && o.mask_option == (bantrisk::mask_dead | bantrisk::mask_low_high);
        }},
+      {words({"--mask", "m", "--mask-spectra", "varying,low-high,varying"}),
+       [](const CheckOptions &o) {
+         return o.mask_option == (bantrisk::mask_low_high | bantrisk::mask_varying);
+       }},
+      {words({"--statistic=median", "--significance", "3.3", "--fail-on", "any,varying"}),
+       [](const CheckOptions &o) {
+         return o.median && o.significance == 3.3f &&
+                o.fail_on == std::vector<std::string>{"any", "varying"};
+       }},
       {words({"--summary", "-"}), [](const CheckOptions &o) { return o.summary == "-"; }},
       {words({"--picture", "a.png", "--picture=b.SVG"}),
        [](const CheckOptions &o) {

@@ -166,6 +166,11 @@ TEST(FurtherChecks, EveryOptionAndCombinationAgreesWithTheOracle) {
     EXPECT_EQ(check(scratch, "run", c.options + " --mask m.msk --summary s.json"), c.status)
         << read_file(scratch.path() / ".errors");
     EXPECT_EQ(oracle(scratch, "run", "s.json", c.judged), "checked 6\n");
+    const std::string results = read_file(scratch.path() / "bantrisk.dat");
+    EXPECT_EQ(results.find(" Reference statistic = median\n") != std::string::npos,
+              c.judged.find("--median") != std::string::npos);
+    EXPECT_EQ(results.find(" Significance =   3.3000 error bars\n") != std::string::npos,
+              c.judged.find("--significance") != std::string::npos);
     EXPECT_EQ(schema_faults(scratch.path() / "s.json"), "");
     const nlohmann::json s = json_of(scratch.path() / "s.json");
     if (c.options.find("--hard-mask") != std::string::npos) {
@@ -245,6 +250,17 @@ TEST(FurtherChecks, ReferenceFlagsExactlyTheSpectraThatChanged) {
     EXPECT_EQ(s["reference"]["newly_dead"].size(), 0U);
     EXPECT_EQ(s["verdict"]["failed"], !c.varying.empty());
     EXPECT_EQ(s["verdict"]["varying"], c.varying.size());
+    // The results file's section: its summary line, and a line for every varying spectrum.
+    const std::string results = read_file(scratch.path() / "bantrisk.dat");
+    EXPECT_NE(results.find("\n Varying spectra = " + std::to_string(c.varying.size()) +
+                           "  Newly dead spectra = 0  Recovered spectra = 0\n"),
+              std::string::npos);
+    std::set<int> varies;
+    std::istringstream lines(results);
+    for (std::string line; std::getline(lines, line);)
+      if (line.starts_with(" Spectrum ") && line.find(" varies with ratio =   0.8") != std::string::npos)
+        varies.insert(std::stoi(line.substr(10, 5)));
+    EXPECT_EQ(varies, c.varying);
   }
   // A reference of another size ends the check with one line.
   ASSERT_EQ(mkrun(scratch, "small", "--spectra 100 --channels 5 --seed 1"), 0);
