@@ -69,10 +69,10 @@ int main() {
     int dead_every;
     bool median; // --statistic median --significance 3.3
   };
-  for (const Case c : {Case{"20000 entries, 20000 zero-count spectra", 1, false},
-                       Case{"20000 entries, 10000 zero-count spectra", 2, false},
-                       Case{"20000 entries, 10000 zero-count spectra, median and 3.3 error bars",
-                            2, true}}) {
+  for (const Case c :
+       {Case{"20000 entries, 20000 zero-count spectra", 1, false},
+        Case{"20000 entries, 10000 zero-count spectra", 2, false},
+        Case{"20000 entries, 10000 zero-count spectra, median and 3.3 error bars", 2, true}}) {
     double best = 1e9;
     for (int round = 0; round < 5; ++round) {
       auto run = full_run(c.dead_every);

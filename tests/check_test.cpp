@@ -405,7 +405,8 @@ TEST(CheckOptionsParse, EveryFormOfAValue) {
        [](const CheckOptions &o) { return o.mask_format == MaskFormat::xml; }},
       {words({"--mask", "m.msk", "--mask-spectra=dead-low-high"}),
        [](const CheckOptions &o) {
-         return o.mask_format == MaskFormat::msk && o.mask_option == (bantrisk::mask_dead | bantrisk::mask_low_high);
+         return o.mask_format == MaskFormat::msk &&
+                o.mask_option == (bantrisk::mask_dead | bantrisk::mask_low_high);
        }},
       {words({"--mask", "m", "--mask-spectra", "varying,low-high,varying"}),
        [](const CheckOptions &o) {

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -241,8 +241,7 @@ TEST(FurtherChecks, ReferenceFlagsExactlyTheSpectraThatChanged) {
                               "--summary s.json"),
               c.varying.empty() ? 0 : 3)
         << read_file(scratch.path() / ".errors");
-    EXPECT_EQ(oracle(scratch, c.dir, "s.json", options + " --mask-spectra varying"),
-              "checked 8\n");
+    EXPECT_EQ(oracle(scratch, c.dir, "s.json", options + " --mask-spectra varying"), "checked 8\n");
     EXPECT_EQ(schema_faults(scratch.path() / "s.json"), "");
     const nlohmann::json s = json_of(scratch.path() / "s.json");
     EXPECT_EQ(spectra_of(s["reference"]["varying"]), c.varying);
@@ -258,7 +257,8 @@ TEST(FurtherChecks, ReferenceFlagsExactlyTheSpectraThatChanged) {
     std::set<int> varies;
     std::istringstream lines(results);
     for (std::string line; std::getline(lines, line);)
-      if (line.starts_with(" Spectrum ") && line.find(" varies with ratio =   0.8") != std::string::npos)
+      if (line.starts_with(" Spectrum ") &&
+          line.find(" varies with ratio =   0.8") != std::string::npos)
         varies.insert(std::stoi(line.substr(10, 5)));
     EXPECT_EQ(varies, c.varying);
   }

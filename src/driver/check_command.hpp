@@ -38,7 +38,7 @@ struct CheckOptions {
   float high_fraction = default_high_fraction;
   std::vector<BankLimits> limits; // in the order given; a later one for a bank wins
   bool counts_per_spectrum = false;
-  bool median = false;      // --statistic median
+  bool median = false;       // --statistic median
   float significance = 0.0f; // error bars; 0 is off
   std::optional<std::string> hard_mask;
   std::optional<std::string> reference;
@@ -67,9 +67,9 @@ std::optional<MaskFormat> mask_format_named(std::string_view name);
 MaskFormat mask_format_of(std::string_view file);
 
 // The classes of findings --fail-on names, in their order.
-inline constexpr std::string_view fail_classes[] = {
-    "dead-spectra", "dead-modules", "low-modules", "high-modules", "low-spectra",
-    "high-spectra", "varying",      "newly-dead",  "any"};
+inline constexpr std::string_view fail_classes[] = {"dead-spectra", "dead-modules", "low-modules",
+                                                    "high-modules", "low-spectra",  "high-spectra",
+                                                    "varying",      "newly-dead",   "any"};
 
 // Runs the check in the current folder. The report lines and the closing summary go to `out`
 // (to `err` when the JSON summary goes to standard output), errors and warnings to `err`, the

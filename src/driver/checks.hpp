@@ -51,10 +51,9 @@ std::optional<float> module_ratio(const RunState &run, int index);
 void limit_lines(Io &io, const RunState &run, int unit);
 
 // Why a spectrum is masked: a set of these.
-inline constexpr unsigned reason_dead = 1, reason_low = 2, reason_high = 4,
-                          reason_module_dead = 8, reason_module_low = 16,
-                          reason_module_high = 32, reason_varying = 64, reason_newly_dead = 128,
-                          reason_hard_mask = 256;
+inline constexpr unsigned reason_dead = 1, reason_low = 2, reason_high = 4, reason_module_dead = 8,
+                          reason_module_low = 16, reason_module_high = 32, reason_varying = 64,
+                          reason_newly_dead = 128, reason_hard_mask = 256;
 // By spectrum 1..mask_listed (element 0 unused), the reasons the mask of `option` (a set of the
 // mask_ reasons of answers.hpp) leaves it out for: its integral is 0 (mask_dead), it was found
 // low or high (mask_low_high), its module was found dead, low or high (mask_modules), it varies

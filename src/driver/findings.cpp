@@ -102,7 +102,9 @@ Findings gather_findings(const RunState &run) {
     r.variation = run.rules.variation;
     r.median_ratio = run.reference.median_ratio;
     for (const ReferenceFindings::Varying &v : run.reference.varying)
-      r.varying.push_back({v.spectrum, v.module_index, label_of(run, v.module_index),
+      r.varying.push_back({v.spectrum,
+                           v.module_index,
+                           label_of(run, v.module_index),
                            {State::ok, Test::spectrum_limits, v.q, run.rules.variation}});
     r.newly_dead = run.reference.newly_dead;
     r.recovered = run.reference.recovered;

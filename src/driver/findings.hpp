@@ -81,10 +81,10 @@ struct Findings {
   std::vector<BankSummary> banks;     // slots 1..8
   std::vector<ModuleSummary> modules; // every module with spectra in the map, by index
   std::vector<std::string> dead_modules;
-  std::vector<FoundModule> found_modules;   // dead, low and high, in report order
-  std::vector<FoundSpectrum> found_spectra; // low and high, in report order
-  bool median = false;                      // the reference statistic
-  float significance = 0.0f;                // 0: no error-bar test
+  std::vector<FoundModule> found_modules;               // dead, low and high, in report order
+  std::vector<FoundSpectrum> found_spectra;             // low and high, in report order
+  bool median = false;                                  // the reference statistic
+  float significance = 0.0f;                            // 0: no error-bar test
   std::optional<std::vector<std::int32_t>> hard_masked; // with a hard mask: its spectra
   std::optional<ReferenceSummary> reference;
 

@@ -141,11 +141,11 @@ constexpr std::string_view mask_words[] = {"dead", "low-high", "modules", "varyi
 int mask_reasons_of(const std::string &text) {
   int reasons = 0;
   for (const std::string &word : word_list("--mask-spectra", text, mask_words))
-    reasons |= word == "dead"            ? mask_dead
-               : word == "low-high"      ? mask_low_high
-               : word == "modules"       ? mask_modules
-               : word == "varying"       ? mask_varying
-                                         : mask_dead | mask_low_high;
+    reasons |= word == "dead"       ? mask_dead
+               : word == "low-high" ? mask_low_high
+               : word == "modules"  ? mask_modules
+               : word == "varying"  ? mask_varying
+                                    : mask_dead | mask_low_high;
   return reasons;
 }
 
@@ -297,12 +297,13 @@ std::vector<OptionDef> make_table() {
                              defaults_of_limits(), ")"}),
                      [](O &o, V v) { o.limits.push_back(bank_limits_of(v)); }));
   t.back().repeatable = true;
-  t.push_back(valued("--statistic", "WHICH", checks,
-                     "what a module's spectra and a bank's modules are measured against: mean, "
-                     "their average (the default), or median, the median of the spectra's "
-                     "counts and of the live modules' averages, which one hot module does not "
-                     "move",
-                     [](O &o, V v) { o.median = v == "median"; }, Completes::choice));
+  t.push_back(valued(
+      "--statistic", "WHICH", checks,
+      "what a module's spectra and a bank's modules are measured against: mean, "
+      "their average (the default), or median, the median of the spectra's "
+      "counts and of the live modules' averages, which one hot module does not "
+      "move",
+      [](O &o, V v) { o.median = v == "median"; }, Completes::choice));
   t.back().choices = {"mean", "median"};
   t.push_back(valued("--significance", "K", checks,
                      "a spectrum or module found low or high stays so only when it also differs "
@@ -335,15 +336,15 @@ std::vector<OptionDef> make_table() {
                        if (!(o.variation > 1.0f))
                          throw UsageError{concat({"--variation: ", v, " is not above 1"})};
                      }));
-  t.push_back(valued("--fail-on", "LIST", checks,
-                     concat({"end with status 3, once every output is written, when the check "
-                             "finds any of these, a comma list: ",
-                             joined(std::vector<std::string>(std::begin(fail_classes),
-                                                             std::end(fail_classes)),
-                                    ", "),
-                             " (any: each of the others); without this option a completed "
-                             "check ends with 0"}),
-                     [](O &o, V v) { o.fail_on = word_list("--fail-on", v, fail_classes); }));
+  t.push_back(valued(
+      "--fail-on", "LIST", checks,
+      concat(
+          {"end with status 3, once every output is written, when the check "
+           "finds any of these, a comma list: ",
+           joined(std::vector<std::string>(std::begin(fail_classes), std::end(fail_classes)), ", "),
+           " (any: each of the others); without this option a completed "
+           "check ends with 0"}),
+      [](O &o, V v) { o.fail_on = word_list("--fail-on", v, fail_classes); }));
   t.push_back(flag("--counts-per-spectrum", 0, checks,
                    "also report every module's and every bank's average counts per spectrum",
                    &O::counts_per_spectrum));

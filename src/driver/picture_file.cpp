@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/checks.hpp"
 #include "driver/answers.hpp"
+#include "driver/checks.hpp"
 #include "driver/findings.hpp"
 #include "driver/run_state.hpp"
 #include "lib/detector_numbering.hpp"

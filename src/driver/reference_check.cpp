@@ -73,9 +73,9 @@ void reference_section(Io &io, RunState &run) {
   if (!rules.reference)
     return;
   if (rules.reference_spectra != run.spectra)
-    throw ProgramStop::report(concat({"--reference: ", rules.reference_file, " has ",
-                                      exact_int(rules.reference_spectra), " spectra, the run ",
-                                      exact_int(run.spectra)}));
+    throw ProgramStop::report(
+        concat({"--reference: ", rules.reference_file, " has ", exact_int(rules.reference_spectra),
+                " spectra, the run ", exact_int(run.spectra)}));
   const auto reference_of = [&rules](std::int32_t s) {
     return s >= 1 && static_cast<std::size_t>(s) < rules.reference_integrals.size()
                ? rules.reference_integrals[static_cast<std::size_t>(s)]
@@ -131,8 +131,7 @@ void reference_section(Io &io, RunState &run) {
     const std::int32_t counts = integral_of(run, t.spectrum);
     const std::int32_t before = reference_of(t.spectrum);
     if (counts > 0 && before > 0 && found.median_ratio && *found.median_ratio > 0.0) {
-      const auto q =
-          static_cast<float>(static_cast<double>(counts) / before / *found.median_ratio);
+      const auto q = static_cast<float>(static_cast<double>(counts) / before / *found.median_ratio);
       if (q > high || q < low) {
         found.varying.push_back({t.spectrum, t.module_index, q});
         line(t, " varies with ratio = " + fixed_field(q, 8, 4));

@@ -69,8 +69,8 @@ struct ReferenceFindings {
     int module_index = 0;
     float q = 0.0f; // the spectrum's ratio to the reference over the median of those ratios
   };
-  std::optional<double> median_ratio; // nothing when no spectrum has counts in both
-  std::vector<Varying> varying;       // in map order
+  std::optional<double> median_ratio;              // nothing when no spectrum has counts in both
+  std::vector<Varying> varying;                    // in map order
   std::vector<std::int32_t> newly_dead, recovered; // in map order
 };
 

@@ -51,9 +51,9 @@ std::string mask_spectra_name(int option) {
   if (option == (mask_dead | mask_low_high))
     return "dead-low-high";
   std::vector<std::string> words;
-  for (const auto &[bit, word] : {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low-high"},
-                                  std::pair{mask_modules, "modules"},
-                                  std::pair{mask_varying, "varying"}})
+  for (const auto &[bit, word] :
+       {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low-high"},
+        std::pair{mask_modules, "modules"}, std::pair{mask_varying, "varying"}})
     if ((option & bit) != 0)
       words.emplace_back(word);
   std::string name;
@@ -129,14 +129,15 @@ std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mas
   if (f.hard_masked)
     summary["hard_masked"] = *f.hard_masked;
   if (f.reference)
-    summary["reference"] = {{"file", f.reference->file},
-                            {"variation", f.reference->variation},
-                            {"median_ratio", f.reference->median_ratio
-                                                 ? Json(static_cast<float>(*f.reference->median_ratio))
-                                                 : Json(nullptr)},
-                            {"varying", spectra_with_q(f.reference->varying)},
-                            {"newly_dead", f.reference->newly_dead},
-                            {"recovered", f.reference->recovered}};
+    summary["reference"] = {
+        {"file", f.reference->file},
+        {"variation", f.reference->variation},
+        {"median_ratio", f.reference->median_ratio
+                             ? Json(static_cast<float>(*f.reference->median_ratio))
+                             : Json(nullptr)},
+        {"varying", spectra_with_q(f.reference->varying)},
+        {"newly_dead", f.reference->newly_dead},
+        {"recovered", f.reference->recovered}};
   if (verdict) {
     Json v = {{"fail_on", verdict->fail_on}, {"failed", verdict->failed}};
     for (const auto &[name, count] : verdict->counts) {

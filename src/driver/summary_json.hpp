@@ -2,16 +2,15 @@
 // The JSON summary of a check.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
-#include <string>
 #include <vector>
 
 #include "driver/answers.hpp"
 #include "driver/findings.hpp"
 
 namespace bantrisk {
-
 
 struct MaskRecord {
   std::string file; // full name
