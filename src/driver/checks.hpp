@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/run_state.hpp"
+
 namespace bantrisk {
 
 class Io;
@@ -34,13 +36,6 @@ float ratio_of(double num, double den);
 
 // The integral of spectrum `s`, or 0 for a spectrum number outside the integrals table.
 std::int32_t integral_of(const RunState &run, std::int32_t s);
-
-// Whether spectrum `s` is in the hard mask.
-bool hard_masked(const RunState &run, std::int32_t s);
-
-// Module index and bank slot of map entry `i`, false when the entry is not counted in a module
-// (element group 2 or more, no module of this instrument, or a hard-masked spectrum).
-bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &slot);
 
 // The ratio of module `index`'s average to its bank's reference (the average or the median),
 // as the low/high section reports it; nothing for a module whose total is not above 0 (the

@@ -72,26 +72,6 @@ void reportdeadspecinmod(Io &io, const ModuleTables &modules, int index, int iun
   }
 }
 
-bool hard_masked(const RunState &run, std::int32_t s) {
-  const auto &table = run.rules.hard_masked;
-  return s >= 1 && static_cast<std::size_t>(s) < table.size() &&
-         table[static_cast<std::size_t>(s)] != 0;
-}
-
-bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &slot) {
-  const auto e = static_cast<std::size_t>(i);
-  if (run.map.in_module[e] == 0 || hard_masked(run, run.map.spectrum[e]))
-    return false;
-  const int idx =
-      module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
-  const int sl = nbank18(run.map.bank[e]);
-  if (idx < 1 || idx > run.ideal_modules || sl < 1 || sl > bank_slots)
-    return false;
-  index = static_cast<std::size_t>(idx);
-  slot = static_cast<std::size_t>(sl);
-  return true;
-}
-
 namespace {
 
 void module_labels(RunState &run) {

@@ -181,4 +181,28 @@ struct RunState {
   std::vector<SpectrumFinding> spectrum_findings;
 };
 
+// Whether spectrum `s` is in the hard mask. Inline, as the next: the checks ask it of every
+// entry.
+inline bool hard_masked(const RunState &run, std::int32_t s) {
+  const auto &table = run.rules.hard_masked;
+  return !table.empty() && s >= 1 && static_cast<std::size_t>(s) < table.size() &&
+         table[static_cast<std::size_t>(s)] != 0;
+}
+
+// Module index and bank slot of map entry `i`, false when the entry is not counted in a module
+// (element group 2 or more, no module of this instrument, or a hard-masked spectrum).
+inline bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &slot) {
+  const auto e = static_cast<std::size_t>(i);
+  if (run.map.in_module[e] == 0 || hard_masked(run, run.map.spectrum[e]))
+    return false;
+  const int idx =
+      module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
+  const int sl = nbank18(run.map.bank[e]);
+  if (idx < 1 || idx > run.ideal_modules || sl < 1 || sl > bank_slots)
+    return false;
+  index = static_cast<std::size_t>(idx);
+  slot = static_cast<std::size_t>(sl);
+  return true;
+}
+
 } // namespace bantrisk
