@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <set>
 #include <vector>
 
 namespace bantrisk::mkrun {
@@ -38,6 +39,7 @@ struct PlanOptions {
   double mean_counts = 10000.0;  // standard run: the average counts of a spectrum
   std::optional<double> poisson; // Poisson run: the expected counts of every spectrum
   std::vector<Planting> modules_at, spectra_at; // Poisson run: the faults planted
+  std::set<int> spectra_banks; // bank slots whose modules the chosen spectra come from; empty: all
   bool reference = false;                       // plan a reference run
   double reference_factor = 1.0;                // its expected integrals over the run's
   std::vector<Planting> reference_spectra;      // its chosen spectra, at factor x reference_factor
