@@ -67,12 +67,19 @@ int main() {
   struct Case {
     const char *what;
     int dead_every;
+    bool median; // --statistic median --significance 3.3
   };
-  for (const Case c : {Case{"20000 entries, 20000 zero-count spectra", 1},
-                       Case{"20000 entries, 10000 zero-count spectra", 2}}) {
+  for (const Case c :
+       {Case{"20000 entries, 20000 zero-count spectra", 1, false},
+        Case{"20000 entries, 10000 zero-count spectra", 2, false},
+        Case{"20000 entries, 10000 zero-count spectra, median and 3.3 error bars", 2, true}}) {
     double best = 1e9;
     for (int round = 0; round < 5; ++round) {
       auto run = full_run(c.dead_every);
+      if (c.median) {
+        run->rules.statistic = Statistic::median;
+        run->rules.significance = 3.3f;
+      }
       best = std::min(best, seconds_for(*run, results));
     }
     std::printf("%s: dead-spectra and low/high sections %.1f ms (best of 5)\n", c.what,

@@ -260,7 +260,7 @@ const CommandLine command_lines[] = {
      "takes only one of them\n"},
     {"check --run 1 --picture -", 2,
      "bantrisk: --picture: a picture cannot go to standard output (-); name a file\n"},
-    {"--help", 0, "\n  3  the check completed and found what --fail-on names"},
+    {"--help", 0, "\n  3  the check completed, wrote every output as for 0, and found"},
     {"--help", 0, "number in five digits"},
 };
 
@@ -424,7 +424,17 @@ TEST(CheckOptionsParse, EveryFormOfAValue) {
        [](const CheckOptions &o) { return o.mask_format == MaskFormat::xml; }},
       {words({"--mask", "m.msk", "--mask-spectra=dead-low-high"}),
        [](const CheckOptions &o) {
-         return o.mask_format == MaskFormat::msk && o.mask_option == 2;
+         return o.mask_format == MaskFormat::msk &&
+                o.mask_option == (bantrisk::mask_dead | bantrisk::mask_low_high);
+       }},
+      {words({"--mask", "m", "--mask-spectra", "varying,low-high,varying"}),
+       [](const CheckOptions &o) {
+         return o.mask_option == (bantrisk::mask_low_high | bantrisk::mask_varying);
+       }},
+      {words({"--statistic=median", "--significance", "3.3", "--fail-on", "any,varying"}),
+       [](const CheckOptions &o) {
+         return o.median && o.significance == 3.3f &&
+                o.fail_on == std::vector<std::string>{"any", "varying"};
        }},
       {words({"--summary", "-"}), [](const CheckOptions &o) { return o.summary == "-"; }},
       {words({"--results", "-", "--save-integrals", "i.ans", "--mask=-x.xml"}),
@@ -851,7 +861,6 @@ TEST(Install, ProgramManualAndCompletionInAPrefix) {
       {"bantrisk ''", "--help --version -V -h check"},
       {"bantrisk check --ma", "--mask --mask-format --mask-spectra --max-spectrum"},
       {"bantrisk check --mask-format ''", "columns msk xml"},
-      {"bantrisk check --mask-spectra d", "dead dead-low-high"},
       {"bantrisk check -q --qu", ""},
       {"bantrisk check --picture a.png --pic", "--picture"},
       {"bantrisk check --raw-dir d", "dirA"},

@@ -499,3 +499,40 @@ TEST(PictureOfACheck, SameFromTheRunAndFromItsSavedIntegrals) {
 
 } // namespace
 } // namespace bantrisk::testing
+
+namespace bantrisk::picture {
+namespace {
+
+// Hard-masked spectra are grey cells and varying ones crossed, each with its legend line, only
+// in a picture of a check that has them.
+TEST(Picture, HardMaskedGreyAndVaryingCrossedWithTheirLegend) {
+  Description d = known_map();
+  EXPECT_TRUE(layout_of(d).further_samples.empty());
+  const double plain_height = layout_of(d).height;
+  auto &cells = d.modules[odd_module - 1].cells;
+  cells[0].mark = Mark::hard_masked;
+  cells[9].varying = true;
+  d.counts.hard_masked = 1;
+  d.counts.varying = 1;
+  const Layout l = layout_of(d);
+  ASSERT_EQ(l.further_samples.size(), 2u);
+  EXPECT_GT(l.height, plain_height);
+  const Png png(render(d, Format::png));
+  ASSERT_TRUE(png.ok());
+  const Rect &masked = l.cells[odd_module - 1][0];
+  const Rect &varying = l.cells[odd_module - 1][9];
+  const Rect &ok = l.cells[odd_module - 1][8];
+  EXPECT_TRUE(is_grey(png.at(masked.cx(), masked.cy())));
+  EXPECT_TRUE(is_grey(png.at(l.further_samples[0].cx(), l.further_samples[0].cy())));
+  // The diagonals cross in the middle of the cell; an ok cell beside it stays plain.
+  EXPECT_FALSE(is_white(png.at(varying.cx(), varying.cy())));
+  EXPECT_FALSE(is_white(png.at(l.further_samples[1].cx(), l.further_samples[1].cy())));
+  EXPECT_TRUE(is_white(png.at(ok.cx(), ok.cy())));
+  const std::string svg = render(d, Format::svg);
+  for (const char *text : {"spectrum of the hard mask", "spectrum varying against the reference",
+                           "Hard-masked spectra", "Varying spectra"})
+    EXPECT_NE(svg.find(text), std::string::npos) << text;
+}
+
+} // namespace
+} // namespace bantrisk::picture

@@ -578,3 +578,32 @@ TEST(Mkrun, FileSizeLimitIsReportedAndLeavesNoRun) {
   EXPECT_EQ(std::distance(fs::directory_iterator(scratch.dir), fs::directory_iterator()), 1)
       << "only stderr.txt";
 }
+
+// --spectra-banks keeps the chosen spectra (faults and reference alike) in the banks named, and
+// without it the same seed chooses as before.
+TEST(Mkrun, SpectraBanksPlaceTheChosenSpectra) {
+  Scratch scratch("banks");
+  const std::string dir = scratch.dir.string();
+  const std::string plan = "--spectra 7000 --channels 4 --poisson 100 --spectra-at 20:0.2 "
+                           "--reference-run r.RAW --reference-spectra 20:1.2 --dir ";
+  const auto chosen = [&](const std::string &sub) {
+    std::multiset<char> banks;
+    std::ifstream in(scratch.dir / sub / "planted.txt");
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::string key, s, label;
+      if (words >> key >> s >> label && (key == "spectrum_at" || key == "reference_spectrum_at"))
+        banks.insert(label[0]);
+    }
+    return banks;
+  };
+  ASSERT_EQ(mkrun(plan + dir + "/placed --spectra-banks 2,6"), 0);
+  const auto placed = chosen("placed");
+  EXPECT_EQ(placed.size(), 40U);
+  EXPECT_EQ(placed.count('2') + placed.count('6'), 40U);
+  ASSERT_EQ(mkrun(plan + dir + "/free"), 0);
+  ASSERT_EQ(mkrun(plan + dir + "/again"), 0);
+  EXPECT_EQ(chosen("free"), chosen("again"));
+  EXPECT_GT(chosen("free").count('5'), 0U);
+  EXPECT_NE(mkrun(plan + dir + "/bad --spectra-banks 2,9 2>/dev/null"), 0);
+}

@@ -65,6 +65,9 @@ A Poisson run (no fault but those asked for):
                        repeatable
   --spectra-at N:F     N spectra of other modules, chosen from the seed, one module after
                        another, at F times M (0: dead); repeatable
+  --spectra-banks LIST the bank slots (1 to 8, separated by commas; 8 is bank 0/8) whose
+                       modules the spectra of --spectra-at and --reference-spectra come from
+                       (default: every bank)
 The planted modules and spectra are listed as "module_at LABEL F" and "spectrum_at S LABEL F".
 
 A reference run of the same detector before the faults (the same spectra file):
@@ -90,6 +93,7 @@ struct Options {
   std::optional<double> mean_counts;
   std::optional<double> poisson;
   std::vector<Planting> modules_at, spectra_at;
+  std::set<int> spectra_banks;
   std::string reference_run, reference_integrals;
   std::optional<double> reference_factor;
   std::vector<Planting> reference_spectra;
@@ -165,6 +169,17 @@ Options parse(int argc, char **argv) {
       o.modules_at.push_back(planting(arg, value()));
     } else if (arg == "--spectra-at") {
       o.spectra_at.push_back(planting(arg, value()));
+    } else if (arg == "--spectra-banks") {
+      const std::string_view list = value();
+      for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const int slot = number<int>(arg, list.substr(start, comma - start));
+        if (slot < 1 || slot > 8) {
+          throw UsageError("--spectra-banks takes bank slots 1 to 8, separated by commas");
+        }
+        o.spectra_banks.insert(slot);
+        start = comma + 1;
+      }
     } else if (arg == "--reference-run") {
       o.reference_run = value();
     } else if (arg == "--reference-integrals") {
@@ -295,6 +310,7 @@ PlanOptions plan_options(const Options &o) {
   p.poisson = o.poisson;
   p.modules_at = o.modules_at;
   p.spectra_at = o.spectra_at;
+  p.spectra_banks = o.spectra_banks;
   p.reference = !o.reference_run.empty() || !o.reference_integrals.empty();
   p.reference_factor = o.reference_factor.value_or(1.0);
   p.reference_spectra = o.reference_spectra;

@@ -472,11 +472,13 @@ void shuffle(std::vector<T> &items, std::uint64_t seed, std::uint64_t stream) {
 // faults share a module only when there are more of them than modules.
 class SpectrumPicker {
 public:
-  SpectrumPicker(const Plan &plan, const std::set<int> &excluded, int modules)
+  SpectrumPicker(const Plan &plan, const std::set<int> &excluded, int modules,
+                 const std::set<int> &banks)
       : seed_(plan.seed), pools_(static_cast<std::size_t>(modules) + 1) {
     for (std::int32_t s = 1; s <= plan.spectra; ++s) {
       const int k = plan.module_of[s - 1];
-      if (k != 0 && excluded.count(k) == 0 && s != plan.duplicate_spectrum) {
+      if (k != 0 && excluded.count(k) == 0 && s != plan.duplicate_spectrum &&
+          (banks.empty() || banks.count(module_at(k).slot) != 0)) {
         pools_[k].push_back(s);
       }
     }
@@ -565,7 +567,7 @@ Healthy plant_poisson(Plan &plan, const Layout &layout, const PlanOptions &o,
       }
     }
   }
-  picker.emplace(plan, healthy.faulty_modules, layout.modules);
+  picker.emplace(plan, healthy.faulty_modules, layout.modules, o.spectra_banks);
   for (const Planting &p : o.spectra_at) {
     for (int c = 0; c < p.count; ++c) {
       const std::int32_t s = picker->next("--spectra-at");
@@ -668,7 +670,7 @@ Plan make_plan(const PlanOptions &o) {
   check_expected(plan.expected, "the run");
   if (o.reference) {
     if (!picker) {
-      picker.emplace(plan, healthy.faulty_modules, layout.modules);
+      picker.emplace(plan, healthy.faulty_modules, layout.modules, o.spectra_banks);
     }
     plan_reference(plan, o, healthy, *picker);
     check_expected(plan.reference_expected, "the reference run");

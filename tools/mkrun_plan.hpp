@@ -13,6 +13,7 @@
 // integral times a factor, chosen spectra at another factor.
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,10 @@ struct PlanOptions {
   double mean_counts = 10000.0;  // standard run: the average counts of a spectrum
   std::optional<double> poisson; // Poisson run: the expected counts of every spectrum
   std::vector<Planting> modules_at, spectra_at; // Poisson run: the faults planted
-  bool reference = false;                       // plan a reference run
-  double reference_factor = 1.0;                // its expected integrals over the run's
-  std::vector<Planting> reference_spectra;      // its chosen spectra, at factor x reference_factor
+  std::set<int> spectra_banks; // bank slots whose modules the chosen spectra come from; empty: all
+  bool reference = false;      // plan a reference run
+  double reference_factor = 1.0;           // its expected integrals over the run's
+  std::vector<Planting> reference_spectra; // its chosen spectra, at factor x reference_factor
 };
 
 // A module (index) or a spectrum (number) planted at a factor.

@@ -19,9 +19,16 @@ enum class InputKind { spectrum_list, spectra_file };
 
 enum class MaskFormat { columns, xml, msk };
 
+// The spectra a mask leaves out: a set of these reasons. The dialogue's option 1 is mask_dead,
+// its option 2 mask_dead | mask_low_high.
+inline constexpr int mask_dead = 1;     // spectra with no counts
+inline constexpr int mask_low_high = 2; // spectra found low or high
+inline constexpr int mask_modules = 4;  // every spectrum of a module found dead, low or high
+inline constexpr int mask_varying = 8;  // spectra varying against the reference, or newly dead
+
 struct MaskChoice {
   std::string name;
-  int option = 1; // 1: dead spectra only; 2: dead spectra and low/high spectra
+  int option = mask_dead; // a set of the mask_ reasons
   MaskFormat format = MaskFormat::columns;
 };
 

@@ -42,6 +42,7 @@ void pass(Io &io, RunState &run, dataaccess::Session &session, Answers &ask) {
   load_detector_map(io, run, ask);
   dead_spectra_section(io, run, ask);
   low_high_section(io, run, ask);
+  reference_section(io, run);
 
   // The results file is complete; it is claimed only when it is in place.
   const bool written = io.close(results_unit);

@@ -14,13 +14,16 @@
 #include "driver/bantrisk_nget.hpp"
 #include "driver/checks.hpp"
 #include "driver/findings.hpp"
+#include "driver/mask_forms.hpp"
 #include "driver/output_plan.hpp"
 #include "driver/picture_file.hpp"
 #include "driver/run_state.hpp"
+#include "driver/sections.hpp"
 #include "driver/summary_json.hpp"
 #include "lib/events.hpp"
 #include "lib/fields.hpp"
 #include "lib/files.hpp"
+#include "lib/input_file.hpp"
 #include "lib/program_stop.hpp"
 #include "lib/raw_location.hpp"
 #include "lib/text.hpp"
@@ -365,6 +368,30 @@ void tell_incomplete(CheckEvents &events, const PlacedFiles &placed, const Outpu
   events.tell(concat({"not put in place: ", names(placed.not_placed)}));
 }
 
+// Whether the check goes beyond the options it always had, so that its summary lists every
+// masked spectrum with its reasons.
+bool further_checks(const CheckOptions &o) {
+  return o.median || o.significance > 0.0f || o.hard_mask || o.reference || !o.fail_on.empty() ||
+         (o.mask_option != mask_dead && o.mask_option != (mask_dead | mask_low_high));
+}
+
+// The hard mask's spectra into the rules: read in the form its name gives.
+void load_hard_mask(RunState &run, const std::string &file) {
+  std::string reason;
+  const auto in = open_input_file(file, reason);
+  if (!in)
+    throw ProgramStop::report(concat({"--hard-mask: cannot read ", file, ": ", reason}));
+  try {
+    run.rules.hard_mask_list = read_mask(mask_format_of(file), *in);
+  } catch (const MaskFormError &e) {
+    throw ProgramStop::report(concat({"--hard-mask: ", file, ": ", e.what()}));
+  }
+  run.rules.hard_masked.assign(static_cast<std::size_t>(max_spectra) + 1, 0);
+  for (const std::int32_t s : run.rules.hard_mask_list)
+    if (s >= 1 && s <= max_spectra)
+      run.rules.hard_masked[static_cast<std::size_t>(s)] = 1;
+}
+
 } // namespace
 
 int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
@@ -417,6 +444,19 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
   run->results_name = name_text(options.results);
   CheckAnswers answers(options, env);
   dataaccess::Session session;
+  run->rules.statistic = options.median ? Statistic::median : Statistic::mean;
+  run->rules.significance = options.significance;
+  run->rules.variation = options.variation;
+  try {
+    if (options.hard_mask)
+      load_hard_mask(*run, *options.hard_mask);
+    if (options.reference)
+      load_reference(io, *run, session, *options.reference);
+  } catch (const ProgramStop &stop) {
+    events.stop(stop);
+    io.discard_all();
+    return exit_fatal;
+  }
   const int status = run_pass(io, session, answers, *run);
   if (!plan.standard_output_refused())
     report << held_report;
@@ -453,9 +493,22 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     else
       files.pictures.push_back(name);
   }
-  if (files.mask)
-    mask = MaskRecord{*files.mask, options.mask_format, options.mask_option,
-                      masked_spectra(*run, options.mask_option).size()};
+  if (files.mask) {
+    mask = MaskRecord{*files.mask, options.mask_format, options.mask_option, 0, std::nullopt};
+    const std::vector<unsigned> reasons = mask_reasons(*run, options.mask_option);
+    if (further_checks(options))
+      mask->reasons.emplace();
+    for (std::size_t s = 1; s < reasons.size(); ++s) {
+      if (reasons[s] == 0)
+        continue;
+      mask->masked += 1;
+      if (mask->reasons)
+        mask->reasons->emplace_back(static_cast<std::int32_t>(s), mask_reason_names(reasons[s]));
+    }
+  }
+  std::optional<FailVerdict> verdict;
+  if (!options.fail_on.empty())
+    verdict = fail_verdict(findings, options.fail_on);
 
   // The outputs drawn from the findings, into their files beside the others.
   std::vector<ReplacingFile *> all;
@@ -471,7 +524,7 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
         picture->quiet = options.quiet;
         planned.file->write(picture_bytes(*picture, planned.name));
       } else if (planned.option == "--summary") {
-        planned.file->write(summary_json(findings, mask, files) + "\n");
+        planned.file->write(summary_json(findings, mask, files, verdict) + "\n");
       }
       all.push_back(planned.file.get());
     }
@@ -505,7 +558,7 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
     err << "bantrisk: error writing standard output\n";
     return exit_fatal;
   }
-  return exit_normal;
+  return verdict && verdict->failed ? exit_findings : exit_normal;
 }
 
 } // namespace bantrisk

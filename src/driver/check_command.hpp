@@ -38,12 +38,18 @@ struct CheckOptions {
   float high_fraction = default_high_fraction;
   std::vector<BankLimits> limits; // in the order given; a later one for a bank wins
   bool counts_per_spectrum = false;
+  bool median = false;       // --statistic median
+  float significance = 0.0f; // error bars; 0 is off
+  std::optional<std::string> hard_mask;
+  std::optional<std::string> reference;
+  float variation = default_variation;
+  std::vector<std::string> fail_on; // finding classes, each once, in the order given
 
   // Outputs.
   std::string results = std::string(default_results_file);
   std::optional<std::string> save_integrals;
   std::optional<std::string> mask;
-  int mask_option = 1; // 1 dead spectra, 2 dead and low/high spectra
+  int mask_option = mask_dead; // a set of the mask_ reasons (answers.hpp)
   MaskFormat mask_format = MaskFormat::columns;
   std::optional<std::string> summary; // "-" for standard output
   std::vector<std::string> pictures;  // PNG or SVG files of the picture of the check
@@ -60,10 +66,15 @@ std::string_view mask_format_name(MaskFormat format);
 std::optional<MaskFormat> mask_format_named(std::string_view name);
 MaskFormat mask_format_of(std::string_view file);
 
+// The classes of findings --fail-on names, in their order.
+inline constexpr std::string_view fail_classes[] = {"dead-spectra", "dead-modules", "low-modules",
+                                                    "high-modules", "low-spectra",  "high-spectra",
+                                                    "varying",      "newly-dead",   "any"};
+
 // Runs the check in the current folder. The report lines and the closing summary go to `out`
 // (to `err` when the JSON summary goes to standard output), errors and warnings to `err`, the
 // progress line to `err` when `progress` is true. Returns 0 when the check completed, 1 when it
-// could not.
+// could not, 3 when it completed with a finding of a class of --fail-on.
 int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &out,
               std::ostream &err, bool progress);
 

@@ -1,5 +1,6 @@
 // Dead spectra, dead modules and the module and bank averages.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
+#include "lib/statistics.hpp"
 
 namespace bantrisk {
 
@@ -81,21 +83,6 @@ void module_labels(RunState &run) {
   }
 }
 
-// Module index and bank slot of map entry i, false when the entry is not counted in a module.
-bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &slot) {
-  const auto e = static_cast<std::size_t>(i);
-  if (run.map.in_module[e] == 0)
-    return false;
-  const int idx =
-      module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
-  const int sl = nbank18(run.map.bank[e]);
-  if (idx < 1 || idx > run.ideal_modules || sl < 1 || sl > bank_slots)
-    return false;
-  index = static_cast<std::size_t>(idx);
-  slot = static_cast<std::size_t>(sl);
-  return true;
-}
-
 void count_totals(RunState &run) {
   for (int i = 1; i <= run.map.entries; ++i) {
     std::size_t idx = 0, slot = 0;
@@ -135,6 +122,21 @@ void find_dead_spectra(RunState &run) {
   }
 }
 
+// The median of each bank's live modules' averages (0 for a live module without live spectra,
+// as the mean counts it), in place of the bank averages as the module search's reference.
+void bank_medians(RunState &run) {
+  const ModuleTables &m = run.modules;
+  std::array<std::vector<float>, bank_slots + 1> averages;
+  for (int i = 1; i <= run.ideal_modules; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (m.spectra[k] > 0 && m.total[k] != 0)
+      averages[static_cast<std::size_t>(nbank18(m.bank[k]))].push_back(m.average[k]);
+  }
+  for (std::size_t b = 1; b <= static_cast<std::size_t>(bank_slots); ++b)
+    if (const auto middle = median(std::span<float>(averages[b])))
+      run.banks.reference[b] = static_cast<float>(*middle);
+}
+
 void dead_and_live_modules(RunState &run) {
   ModuleTables &m = run.modules;
   run.dead_module_count = 0;
@@ -163,6 +165,9 @@ void dead_and_live_modules(RunState &run) {
     if (run.banks.live_modules[b] > 0)
       run.banks.average[b] /= static_cast<float>(run.banks.live_modules[b]);
   }
+  run.banks.reference = run.banks.average;
+  if (run.rules.statistic == Statistic::median)
+    bank_medians(run);
 }
 
 void report_dead_modules(Io &io, const RunState &run) {

@@ -160,7 +160,7 @@ public:
       option = 1;
       get_intd(con, option, "option", 1);
     } while (option != 1 && option != 2);
-    choice.option = option;
+    choice.option = option == 2 ? mask_dead | mask_low_high : mask_dead;
     return choice;
   }
 

@@ -91,7 +91,51 @@ Findings gather_findings(const RunState &run) {
     module.status = run.module_state[k];
     f.modules.push_back(std::move(module));
   }
+
+  f.median = run.rules.statistic == Statistic::median;
+  f.significance = run.rules.significance;
+  if (!run.rules.hard_masked.empty())
+    f.hard_masked = run.rules.hard_mask_list;
+  if (run.rules.reference) {
+    ReferenceSummary r;
+    r.file = run.rules.reference_file;
+    r.variation = run.rules.variation;
+    r.median_ratio = run.reference.median_ratio;
+    for (const ReferenceFindings::Varying &v : run.reference.varying)
+      r.varying.push_back({v.spectrum,
+                           v.module_index,
+                           label_of(run, v.module_index),
+                           {State::ok, Test::spectrum_limits, v.q, run.rules.variation}});
+    r.newly_dead = run.reference.newly_dead;
+    r.recovered = run.reference.recovered;
+    f.reference = std::move(r);
+  }
   return f;
+}
+
+FailVerdict fail_verdict(const Findings &f, const std::vector<std::string> &fail_on) {
+  // The dead spectra of the map's modules, each once.
+  std::vector<std::int32_t> dead;
+  for (const ModuleSummary &m : f.modules)
+    dead.insert(dead.end(), m.dead_spectra.begin(), m.dead_spectra.end());
+  std::sort(dead.begin(), dead.end());
+  dead.erase(std::unique(dead.begin(), dead.end()), dead.end());
+  const auto n = [](std::size_t size) { return static_cast<std::int64_t>(size); };
+  FailVerdict v;
+  v.fail_on = fail_on;
+  v.counts = {{"dead-spectra", n(dead.size())},
+              {"dead-modules", n(f.dead_modules.size())},
+              {"low-modules", n(f.modules_in(State::low).size())},
+              {"high-modules", n(f.modules_in(State::high).size())},
+              {"low-spectra", n(f.spectra_in(State::low).size())},
+              {"high-spectra", n(f.spectra_in(State::high).size())},
+              {"varying", n(f.reference ? f.reference->varying.size() : 0)},
+              {"newly-dead", n(f.reference ? f.reference->newly_dead.size() : 0)}};
+  const bool any = std::find(fail_on.begin(), fail_on.end(), "any") != fail_on.end();
+  for (const auto &[name, count] : v.counts)
+    if (count > 0 && (any || std::find(fail_on.begin(), fail_on.end(), name) != fail_on.end()))
+      v.failed = true;
+  return v;
 }
 
 } // namespace bantrisk

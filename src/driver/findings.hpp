@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver/run_state.hpp"
@@ -51,6 +52,23 @@ struct FoundSpectrum {
   Verdict verdict;
 };
 
+// What the comparison with a reference run found.
+struct ReferenceSummary {
+  std::string file; // full name
+  float variation = 0.0f;
+  std::optional<double> median_ratio;
+  std::vector<FoundSpectrum> varying; // the verdict's ratio is q
+  std::vector<std::int32_t> newly_dead, recovered;
+};
+
+// The classes of findings --fail-on counts, and whether the check failed by them.
+struct FailVerdict {
+  std::vector<std::string> fail_on;
+  bool failed = false;
+  // By class, in the order of fail_classes without "any".
+  std::vector<std::pair<std::string, std::int64_t>> counts;
+};
+
 struct Findings {
   bool from_integrals = false; // option 2
   std::string source;          // full name of the run file or integrals file
@@ -63,8 +81,12 @@ struct Findings {
   std::vector<BankSummary> banks;     // slots 1..8
   std::vector<ModuleSummary> modules; // every module with spectra in the map, by index
   std::vector<std::string> dead_modules;
-  std::vector<FoundModule> found_modules;   // dead, low and high, in report order
-  std::vector<FoundSpectrum> found_spectra; // low and high, in report order
+  std::vector<FoundModule> found_modules;               // dead, low and high, in report order
+  std::vector<FoundSpectrum> found_spectra;             // low and high, in report order
+  bool median = false;                                  // the reference statistic
+  float significance = 0.0f;                            // 0: no error-bar test
+  std::optional<std::vector<std::int32_t>> hard_masked; // with a hard mask: its spectra
+  std::optional<ReferenceSummary> reference;
 
   // The found modules and spectra in one state, in report order.
   std::vector<FoundModule> modules_in(State state) const;
@@ -73,5 +95,9 @@ struct Findings {
 
 // Gathers the findings of a pass that ran to its end.
 Findings gather_findings(const RunState &run);
+
+// The count of each class of findings, and whether one of `fail_on` (any standing for all) has
+// any.
+FailVerdict fail_verdict(const Findings &findings, const std::vector<std::string> &fail_on);
 
 } // namespace bantrisk

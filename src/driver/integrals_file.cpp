@@ -17,28 +17,22 @@
 
 namespace bantrisk {
 
-namespace {
-
-// Reads the count and the integrals; false on a missing or bad value, an early end of file, or
-// a count that the tables cannot hold. A count of 0 or less reads nothing more.
-bool read_integrals(std::istream &in, RunState &run, std::int32_t &count) {
+bool read_integrals(std::istream &in, std::vector<std::int32_t> &integrals, std::int32_t &count) {
   std::int32_t n = 0;
   const std::array<FreeTarget, 1> count_target{&n};
   if (read_free(in, count_target) != ReadStatus::ok)
     return false;
-  if (n > max_spectra)
+  if (n > max_spectra || integrals.size() < static_cast<std::size_t>(std::max(n, 0)) + 1)
     return false;
   for (std::int32_t i = 1; i <= n; ++i) {
     std::int32_t ignored = 0;
-    const std::array<FreeTarget, 2> targets{&ignored, &run.integrals[static_cast<std::size_t>(i)]};
+    const std::array<FreeTarget, 2> targets{&ignored, &integrals[static_cast<std::size_t>(i)]};
     if (read_free(in, targets) != ReadStatus::ok)
       return false;
   }
   count = n;
   return true;
 }
-
-} // namespace
 
 void read_integrals_file(Io &io, RunState &run, Answers &ask) {
   ask.integrals_name(io, run);
@@ -48,7 +42,7 @@ void read_integrals_file(Io &io, RunState &run, Answers &ask) {
   // Opened by its complete full name, which may be longer than the 80 characters shown.
   const auto in = open_input_file_or_stop(run.full_input_name);
   std::int32_t n = 0;
-  if (!read_integrals(*in, run, n))
+  if (!read_integrals(*in, run.integrals, n))
     // Nothing partial is kept: the program ends here.
     throw ProgramStop::fatal(concat({"Error reading file ", run.integrals_name}));
   run.spectra = n;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/checks.hpp"
 #include "driver/run_state.hpp"
@@ -11,6 +12,7 @@
 #include "lib/check_defaults.hpp"
 #include "lib/fields.hpp"
 #include "lib/io.hpp"
+#include "lib/statistics.hpp"
 
 namespace bantrisk {
 
@@ -31,6 +33,10 @@ void module_search(Io &io, RunState &run, float low, float high) {
     const Verdict v = judge(Test::module_fraction, *judged, low, high);
     if (v.state == State::ok)
       continue;
+    const auto slot = static_cast<std::size_t>(nbank18(m.bank[k]));
+    if (!beyond_error_bars(m.average[k], run.banks.reference[slot], run.rules.significance,
+                           m.spectra[k] - m.dead[k]))
+      continue;
     run.module_state[k] = v.state;
     run.module_findings.push_back({i, v});
     to_both(io,
@@ -38,27 +44,46 @@ void module_search(Io &io, RunState &run, float low, float high) {
   }
 }
 
+// The spectrum search's reference of every module: its average, or the median of the
+// integrals of the entries the search tests (counts above 0, counted in a module).
+void module_references(RunState &run) {
+  ModuleTables &m = run.modules;
+  m.reference = m.average;
+  if (run.rules.statistic != Statistic::median)
+    return;
+  std::vector<std::vector<std::int32_t>> tested(static_cast<std::size_t>(run.ideal_modules) + 1);
+  for (int i = 1; i <= run.map.entries; ++i) {
+    std::size_t idx = 0, slot = 0;
+    const std::int32_t counts = integral_of(run, run.map.spectrum[static_cast<std::size_t>(i)]);
+    if (counts > 0 && entry_place(run, i, idx, slot))
+      tested[idx].push_back(counts);
+  }
+  for (std::size_t k = 1; k < tested.size(); ++k)
+    if (const auto middle = median(std::span<std::int32_t>(tested[k])))
+      m.reference[k] = static_cast<float>(*middle);
+}
+
 void spectrum_search(Io &io, RunState &run) {
+  module_references(run);
   std::string last_label(4, ' ');
   for (int i = 1; i <= run.map.entries; ++i) {
     const auto e = static_cast<std::size_t>(i);
     const std::int32_t s = run.map.spectrum[e];
     const std::int32_t counts = integral_of(run, s);
-    if (counts <= 0 || run.map.in_module[e] == 0)
+    std::size_t k = 0, b = 0;
+    if (counts <= 0 || !entry_place(run, i, k, b))
       continue;
-    const int idx =
-        module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
-    const int slot = nbank18(run.map.bank[e]);
-    if (idx < 1 || idx > run.ideal_modules || slot < 1 || slot > bank_slots)
-      continue;
-    const auto k = static_cast<std::size_t>(idx);
-    const auto b = static_cast<std::size_t>(slot);
-    const Verdict v = judge(Test::spectrum_limits, ratio_of(counts, run.modules.average[k]),
-                            run.low_limit[b], run.high_limit[b]);
+    const float reference = run.modules.reference[k];
+    Verdict v = judge(Test::spectrum_limits, ratio_of(counts, reference), run.low_limit[b],
+                      run.high_limit[b]);
+    if (v.state != State::ok && !beyond_error_bars(counts, reference, run.rules.significance))
+      v = {State::ok, v.test, v.ratio, 0.0f};
     // counts >= 1 here, so s lies within the flag table.
     run.flags[static_cast<std::size_t>(s)] = v.state == State::ok ? 1 : 0;
+    run.spectrum_state[static_cast<std::size_t>(s)] = v.state;
     if (v.state == State::ok)
       continue;
+    const int idx = static_cast<int>(k);
     run.spectrum_findings.push_back({s, idx, v});
     const std::string &label = run.modules.label[k];
     if (label != last_label)
@@ -110,7 +135,7 @@ std::optional<float> module_ratio(const RunState &run, int index) {
   if (m.total[k] <= 0)
     return std::nullopt;
   const auto slot = static_cast<std::size_t>(nbank18(m.bank[k]));
-  return ratio_of(m.average[k], run.banks.average[slot]);
+  return ratio_of(m.average[k], run.banks.reference[slot]);
 }
 
 void low_high_section(Io &io, RunState &run, Answers &ask) {
@@ -130,6 +155,12 @@ void low_high_section(Io &io, RunState &run, Answers &ask) {
   run.high_fraction = high;
   io.write_line(results_unit, " Low module limit = " + fixed_field(low, 8, 4) +
                                   "  High module limit = " + fixed_field(high, 8, 4));
+  // Said only when the check departs from the means without error bars.
+  if (run.rules.statistic == Statistic::median)
+    io.write_line(results_unit, " Reference statistic = median");
+  if (run.rules.significance > 0.0f)
+    io.write_line(results_unit,
+                  " Significance = " + fixed_field(run.rules.significance, 8, 4) + " error bars");
   con.write_line(free_format({}));
 
   module_search(io, run, low, high);

@@ -67,15 +67,16 @@ const ProgramDoc &program_doc() {
                "and the spectra file for runs with that many spectra."},
     };
     d.exit_status = {
-        {"0", "the check completed, whatever it found (the dialogue came to its end)"},
+        {"0", "the check completed, whatever it found unless --fail-on names it (the dialogue "
+              "came to its end)"},
         {"1", "the check could not complete (a missing or unreadable input file, a spectra file "
               "for another number of spectra, a refused run file; one line on standard error "
               "says why and, where it can, which option solves it), or a file it was asked to "
               "write could not be written"},
         {"2", "the command line could not be used (one line says what is wrong; no file is "
               "touched); in the dialogue, the console input ended while a question waited"},
-        {"3", "the check completed and found what --fail-on names (only with --fail-on); "
-              "every file was written as for 0"},
+        {"3", "the check completed, wrote every output as for 0, and found something of a "
+              "class --fail-on names (only with --fail-on)"},
     };
     d.examples = {
         {"KRV_DATA=/data/runs/ bantrisk check --run 1234 --summary check.json --mask check.xml "

@@ -117,6 +117,41 @@ std::string defaults_of_limits() {
   return joined(limits, " ");
 }
 
+// A comma list of words of `known`, each once in the order first given.
+std::vector<std::string> word_list(std::string_view option, const std::string &text,
+                                   std::span<const std::string_view> known) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string word = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    if (std::find(known.begin(), known.end(), word) == known.end()) {
+      std::vector<std::string> names(known.begin(), known.end());
+      throw UsageError{concat({option, ": ", shown_value(word), " is not one of ",
+                               joined(names, ", "), " (a comma list of them)"})};
+    }
+    if (std::find(words.begin(), words.end(), word) == words.end())
+      words.push_back(word);
+    if (comma == std::string::npos)
+      return words;
+    start = comma + 1;
+  }
+}
+
+// The words of --mask-spectra and the reasons they stand for.
+constexpr std::string_view mask_words[] = {"dead", "low-high", "modules", "varying",
+                                           "dead-low-high"};
+int mask_reasons_of(const std::string &text) {
+  int reasons = 0;
+  for (const std::string &word : word_list("--mask-spectra", text, mask_words))
+    reasons |= word == "dead"       ? mask_dead
+               : word == "low-high" ? mask_low_high
+               : word == "modules"  ? mask_modules
+               : word == "varying"  ? mask_varying
+                                    : mask_dead | mask_low_high;
+  return reasons;
+}
+
 using Store = std::function<void(CheckOptions &, const std::string &)>;
 
 // An option that takes a value.
@@ -266,6 +301,54 @@ std::vector<OptionDef> make_table() {
                              defaults_of_limits(), ")"}),
                      [](O &o, V v) { o.limits.push_back(bank_limits_of(v)); }));
   t.back().repeatable = true;
+  t.push_back(valued(
+      "--statistic", "WHICH", checks,
+      "what a module's spectra and a bank's modules are measured against: mean, "
+      "their average (the default), or median, the median of the spectra's "
+      "counts and of the live modules' averages, which one hot module does not "
+      "move",
+      [](O &o, V v) { o.median = v == "median"; }, Completes::choice));
+  t.back().choices = {"mean", "median"};
+  t.push_back(valued("--significance", "K", checks,
+                     "a spectrum or module found low or high stays so only when it also differs "
+                     "from its reference by more than K error bars: K times the square root of "
+                     "the reference for a spectrum, of the reference over the module's live "
+                     "spectra for a module (default 0: no such test; 3.3 is usual)",
+                     [](O &o, V v) {
+                       o.significance = single_real("--significance", v);
+                       if (o.significance < 0.0f)
+                         throw UsageError{concat({"--significance: ", v, " is below 0"})};
+                     }));
+  t.push_back(file_option("--hard-mask", checks,
+                          "a mask file (any of the three forms of --mask-format, told by its "
+                          "name's ending) of spectra known to be bad: they are left out of every "
+                          "average and search, as if the spectra file did not list them, and "
+                          "are always in the mask written",
+                          &O::hard_mask));
+  t.push_back(file_option("--reference", checks,
+                          "compare each spectrum with a reference run, an integrals file (as "
+                          "--save-integrals writes it) or a run file of the same number of "
+                          "spectra: its ratio to the reference, over the median of those ratios, "
+                          "outside 1/V to V (--variation) varies; also reported are spectra "
+                          "newly dead since the reference and those recovered",
+                          &O::reference));
+  t.push_back(valued("--variation", "V", checks,
+                     concat({"the variation limit of --reference, above 1 (default ",
+                             text_of(default_variation), ")"}),
+                     [](O &o, V v) {
+                       o.variation = single_real("--variation", v);
+                       if (!(o.variation > 1.0f))
+                         throw UsageError{concat({"--variation: ", v, " is not above 1"})};
+                     }));
+  t.push_back(valued(
+      "--fail-on", "LIST", checks,
+      concat(
+          {"end with status 3, once every output is written, when the check "
+           "finds any of these, a comma list: ",
+           joined(std::vector<std::string>(std::begin(fail_classes), std::end(fail_classes)), ", "),
+           " (any: each of the others); without this option a completed "
+           "check ends with 0"}),
+      [](O &o, V v) { o.fail_on = word_list("--fail-on", v, fail_classes); }));
   t.push_back(flag("--counts-per-spectrum", 0, checks,
                    "also report every module's and every bank's average counts per spectrum",
                    &O::counts_per_spectrum));
@@ -296,10 +379,11 @@ std::vector<OptionDef> make_table() {
                           &O::mask));
   t.push_back(valued(
       "--mask-spectra", "WHICH", outputs,
-      "the spectra the mask leaves out: dead, those without counts (the "
-      "default), or dead-low-high, also those found low or high",
-      [](O &o, V v) { o.mask_option = v == "dead-low-high" ? 2 : 1; }, Completes::choice));
-  t.back().choices = {"dead", "dead-low-high"};
+      "the spectra the mask leaves out, a comma list of: dead, those without counts (the "
+      "default); low-high, those found low or high; modules, every spectrum of a module found "
+      "dead, low or high; varying, those varying against --reference or newly dead since it "
+      "(dead-low-high is dead,low-high); spectra of --hard-mask are always left out",
+      [](O &o, V v) { o.mask_option = mask_reasons_of(v); }));
   t.push_back(valued(
       "--mask-format", "FORM", outputs,
       "the mask's form; each holds spectrum numbers: columns, a line for every "
@@ -463,6 +547,8 @@ void check_combination(const std::vector<Given> &given) {
   if (to_stdout.size() > 1)
     throw UsageError{concat({joined(to_stdout, " and "),
                              " name standard output (-), which takes only one of them"})};
+  if (has("--variation") && !has("--reference"))
+    throw UsageError{"--variation needs --reference"};
 }
 
 // What CLI11 records for an option given without a value, and for a flag given without one;

@@ -94,6 +94,8 @@ OutputPlan::OutputPlan(const CheckOptions &o, const EnvLookup &env) {
   input("--integrals", o.integrals);
   input("--spectrum-list", o.spectrum_list);
   input("--spectra-file", o.spectra_file);
+  input("--hard-mask", o.hard_mask);
+  input("--reference", o.reference);
 
   // Standard output holds the report or the JSON summary: an output that is the file or pipe
   // standard output goes to (/dev/stdout) would replace it or be mixed into it, and standard

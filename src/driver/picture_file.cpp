@@ -6,8 +6,11 @@
 #include <functional>
 #include <map>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "driver/answers.hpp"
 #include "driver/checks.hpp"
 #include "driver/findings.hpp"
 #include "driver/run_state.hpp"
@@ -82,6 +85,13 @@ picture::Description describe_picture(const Findings &findings, const RunState &
   for (const FoundSpectrum &f : findings.found_spectra)
     found[{f.spectrum, f.module_index}] = shown_as<Mark>(f.verdict.state);
 
+  // The spectra varying against the reference, ascending.
+  std::vector<std::int32_t> varying;
+  if (findings.reference)
+    for (const FoundSpectrum &v : findings.reference->varying)
+      varying.push_back(v.spectrum);
+  std::sort(varying.begin(), varying.end());
+
   // The cells, in map order: every entry the checks count in a module.
   const int entries = std::clamp(run.map.entries, 0, max_spectra);
   for (int e = 1; e <= entries; ++e) {
@@ -90,11 +100,20 @@ picture::Description describe_picture(const Findings &findings, const RunState &
       continue;
     const int idx =
         module2index(run.modules_per_side, run.map.bank[ek], run.map.side[ek], run.map.module[ek]);
-    if (idx < 1 || idx > ideal || summary[static_cast<std::size_t>(idx)] == nullptr)
+    const std::int32_t s = run.map.spectrum[ek];
+    if (idx < 1 || idx > ideal)
+      continue;
+    picture::Cell cell;
+    // A hard-masked spectrum is drawn grey where it stands, also in a module it leaves empty.
+    if (hard_masked(run, s)) {
+      cell.mark = Mark::hard_masked;
+      d.modules[static_cast<std::size_t>(idx - 1)].cells.push_back(cell);
+      continue;
+    }
+    if (summary[static_cast<std::size_t>(idx)] == nullptr)
       continue;
     const ModuleSummary &m = *summary[static_cast<std::size_t>(idx)];
-    const std::int32_t s = run.map.spectrum[ek];
-    picture::Cell cell;
+    cell.varying = std::binary_search(varying.begin(), varying.end(), s);
     if (std::binary_search(m.dead_spectra.begin(), m.dead_spectra.end(), s)) {
       cell.mark = Mark::dead;
     } else {
@@ -125,7 +144,24 @@ picture::Description describe_picture(const Findings &findings, const RunState &
   c.low_spectra = count(findings.spectra_in(State::low).size());
   c.high_spectra = count(findings.spectra_in(State::high).size());
   c.masked = masked;
-  c.mask_low_high = mask_option == 2;
+  c.mask_low_high = (mask_option & mask_low_high) != 0;
+  // Beyond the dialogue's two choices, the mask's reasons in the words of --mask-spectra.
+  if ((mask_option != mask_dead && mask_option != (mask_dead | mask_low_high)) ||
+      findings.hard_masked) {
+    std::vector<std::string> words;
+    for (const auto &[bit, word] :
+         {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low/high"},
+          std::pair{mask_modules, "modules"}, std::pair{mask_varying, "varying"}})
+      if ((mask_option & bit) != 0)
+        words.emplace_back(word);
+    if (findings.hard_masked)
+      words.emplace_back("hard mask");
+    c.mask_spectra = joined(words, ", ");
+  }
+  if (findings.hard_masked)
+    c.hard_masked = count(findings.hard_masked->size());
+  if (findings.reference)
+    c.varying = count(varying.size());
   return d;
 }
 

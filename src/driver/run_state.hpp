@@ -4,6 +4,7 @@
 // (element 0 is unused) and sized from the capacities.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,11 +46,49 @@ struct ModuleTables {
   std::array<std::int32_t, max_module_indexes + 1> dead{};    // dead spectra found
   std::array<std::vector<std::int32_t>, max_module_indexes + 1> dead_list{};
   std::array<float, max_module_indexes + 1> average{}; // live modules only
+  // What the spectrum search measures a module's spectra against: the average, or with the
+  // median statistic the median of the integrals the search tests.
+  std::array<float, max_module_indexes + 1> reference{};
 };
 
 struct BankTables {
   std::array<std::int32_t, bank_slots + 1> dead{}, spectra{}, live_modules{};
   std::array<float, bank_slots + 1> average{};
+  // What the module search measures a bank's modules against: the average, or with the median
+  // statistic the median of the live modules' averages.
+  std::array<float, bank_slots + 1> reference{};
+};
+
+// The reference of the low/high searches: the mean (the averages) or the median.
+enum class Statistic { mean, median };
+
+// What a comparison with a reference run found.
+struct ReferenceFindings {
+  struct Varying {
+    std::int32_t spectrum = 0;
+    int module_index = 0;
+    float q = 0.0f; // the spectrum's ratio to the reference over the median of those ratios
+  };
+  std::optional<double> median_ratio;              // nothing when no spectrum has counts in both
+  std::vector<Varying> varying;                    // in map order
+  std::vector<std::int32_t> newly_dead, recovered; // in map order
+};
+
+// The choices of `bantrisk check` beyond the dialogue's; the dialogue leaves them as they are,
+// which is the check as it has always been.
+struct CheckRules {
+  Statistic statistic = Statistic::mean;
+  float significance = 0.0f; // error bars a low or high value must also lie beyond; 0: off
+  // Spectra left out of the module tables and always masked, by spectrum number (room for
+  // 1..max_spectra), empty without a hard mask; and those spectra as the file gave them.
+  std::vector<char> hard_masked;
+  std::vector<std::int32_t> hard_mask_list;
+  // The reference run's integrals, by spectrum number, and their count; the variation limit.
+  bool reference = false;
+  std::string reference_file;
+  std::int32_t reference_spectra = 0;
+  std::vector<std::int32_t> reference_integrals;
+  float variation = default_variation;
 };
 
 // What the checks decide about a module or a spectrum, decided once: the report line, the
@@ -126,6 +165,10 @@ struct RunState {
   std::array<float, bank_slots + 1> low_limit = default_low_limit;
   std::array<float, bank_slots + 1> high_limit = default_high_limit;
   std::vector<std::int32_t> flags = std::vector<std::int32_t>(max_spectra + 1, 1);
+  // What the last test of each spectrum found (flag 0 is low or high); ok where none did.
+  std::vector<State> spectrum_state = std::vector<State>(max_spectra + 1, State::ok);
+  CheckRules rules;
+  ReferenceFindings reference;
 
   // The module fractions of the low/high section.
   float low_fraction = 0.0f;
@@ -137,5 +180,29 @@ struct RunState {
   std::vector<ModuleFinding> module_findings;
   std::vector<SpectrumFinding> spectrum_findings;
 };
+
+// Whether spectrum `s` is in the hard mask. Inline, as the next: the checks ask it of every
+// entry.
+inline bool hard_masked(const RunState &run, std::int32_t s) {
+  const auto &table = run.rules.hard_masked;
+  return !table.empty() && s >= 1 && static_cast<std::size_t>(s) < table.size() &&
+         table[static_cast<std::size_t>(s)] != 0;
+}
+
+// Module index and bank slot of map entry `i`, false when the entry is not counted in a module
+// (element group 2 or more, no module of this instrument, or a hard-masked spectrum).
+inline bool entry_place(const RunState &run, int i, std::size_t &index, std::size_t &slot) {
+  const auto e = static_cast<std::size_t>(i);
+  if (run.map.in_module[e] == 0 || hard_masked(run, run.map.spectrum[e]))
+    return false;
+  const int idx =
+      module2index(run.modules_per_side, run.map.bank[e], run.map.side[e], run.map.module[e]);
+  const int sl = nbank18(run.map.bank[e]);
+  if (idx < 1 || idx > run.ideal_modules || sl < 1 || sl > bank_slots)
+    return false;
+  index = static_cast<std::size_t>(idx);
+  slot = static_cast<std::size_t>(sl);
+  return true;
+}
 
 } // namespace bantrisk

@@ -1,5 +1,6 @@
 #include "driver/summary_json.hpp"
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -35,10 +36,34 @@ Json found_spectra(const Findings &f, State state) {
   return list;
 }
 
+Json spectra_with_q(const std::vector<FoundSpectrum> &found) {
+  Json list = Json::array();
+  for (const FoundSpectrum &s : found)
+    list.push_back({{"spectrum", s.spectrum}, {"module", s.module}, {"q", s.verdict.ratio}});
+  return list;
+}
+
 } // namespace
 
+std::string mask_spectra_name(int option) {
+  if (option == mask_dead)
+    return "dead";
+  if (option == (mask_dead | mask_low_high))
+    return "dead-low-high";
+  std::vector<std::string> words;
+  for (const auto &[bit, word] :
+       {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low-high"},
+        std::pair{mask_modules, "modules"}, std::pair{mask_varying, "varying"}})
+    if ((option & bit) != 0)
+      words.emplace_back(word);
+  std::string name;
+  for (const std::string &w : words)
+    name += (name.empty() ? "" : ",") + w;
+  return name;
+}
+
 std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mask,
-                         const WrittenFiles &files) {
+                         const WrittenFiles &files, const std::optional<FailVerdict> &verdict) {
   Json banks = Json::array();
   for (const BankSummary &b : f.banks)
     banks.push_back({{"bank", b.bank},
@@ -58,13 +83,20 @@ std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mas
                        {"ratio", or_null(m.ratio)},
                        {"status", state_name(m.status)}});
   Json mask_json = nullptr;
-  if (mask)
+  if (mask) {
     mask_json = {{"file", mask->file},
                  {"format", mask_format_name(mask->format)},
-                 {"spectra", mask->option == 2 ? "dead-low-high" : "dead"},
+                 {"spectra", mask_spectra_name(mask->option)},
                  {"masked", mask->masked}};
+    if (mask->reasons) {
+      Json listed = Json::array();
+      for (const auto &[spectrum, why] : *mask->reasons)
+        listed.push_back({{"spectrum", spectrum}, {"reasons", why}});
+      mask_json["masked_spectra"] = listed;
+    }
+  }
 
-  const Json summary = {
+  Json summary = {
       {"program", "bantrisk"},
       {"version", program_version},
       {"source", {{"kind", f.from_integrals ? "integrals" : "run"}, {"file", f.source}}},
@@ -88,6 +120,33 @@ std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mas
         {"summary", or_null(files.summary)},
         {"pictures", files.pictures}}},
   };
+  // The keys of the further checks, each only when its option is given, so that a check without
+  // them writes the summary it always wrote.
+  if (f.median)
+    summary["statistic"] = "median";
+  if (f.significance > 0.0f)
+    summary["significance"] = f.significance;
+  if (f.hard_masked)
+    summary["hard_masked"] = *f.hard_masked;
+  if (f.reference)
+    summary["reference"] = {
+        {"file", f.reference->file},
+        {"variation", f.reference->variation},
+        {"median_ratio", f.reference->median_ratio
+                             ? Json(static_cast<float>(*f.reference->median_ratio))
+                             : Json(nullptr)},
+        {"varying", spectra_with_q(f.reference->varying)},
+        {"newly_dead", f.reference->newly_dead},
+        {"recovered", f.reference->recovered}};
+  if (verdict) {
+    Json v = {{"fail_on", verdict->fail_on}, {"failed", verdict->failed}};
+    for (const auto &[name, count] : verdict->counts) {
+      std::string key = name;
+      std::replace(key.begin(), key.end(), '-', '_');
+      v[key] = count;
+    }
+    summary["verdict"] = v;
+  }
   // Texts from files (names) may hold any bytes: invalid UTF-8 is replaced, never thrown on.
   return summary.dump(2, ' ', false, Json::error_handler_t::replace);
 }

@@ -27,6 +27,10 @@ inline constexpr std::array<float, bank_slots + 1> default_low_limit{
 inline constexpr std::array<float, bank_slots + 1> default_high_limit{
     0.0f, 1.9f, 2.5f, 1.64f, 1.65f, 1.25f, 1.64f, 1.64f, 1.64f};
 
+// The variation limit of the comparison with a reference run: a spectrum whose ratio to the
+// reference, over the median of those ratios, lies above it or below its inverse varies.
+inline constexpr float default_variation = 1.1f;
+
 // The largest maximum spectrum number the check takes (0 means all spectra).
 inline constexpr int max_spectrum_bound = 10000;
 

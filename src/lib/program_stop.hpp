@@ -15,6 +15,7 @@ inline constexpr int exit_normal = 0;
 inline constexpr int exit_fatal = 1;
 inline constexpr int exit_end_of_input = 2;
 inline constexpr int exit_usage = 2;
+inline constexpr int exit_findings = 3;
 
 class ProgramStop {
 public:

@@ -13,6 +13,9 @@ struct NanLast {
   bool operator()(float a, float b) const {
     return std::isnan(a) ? false : (std::isnan(b) || a < b);
   }
+  bool operator()(double a, double b) const {
+    return std::isnan(a) ? false : (std::isnan(b) || a < b);
+  }
   bool operator()(std::int32_t a, std::int32_t b) const { return a < b; }
 };
 
@@ -37,6 +40,9 @@ std::optional<double> median(std::span<std::int32_t> values) {
   return median_of(values);
 }
 std::optional<double> median(std::span<float> values) {
+  return median_of(values);
+}
+std::optional<double> median(std::span<double> values) {
   return median_of(values);
 }
 

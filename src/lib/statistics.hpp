@@ -15,6 +15,7 @@ namespace bantrisk {
 // least half the values are.
 std::optional<double> median(std::span<std::int32_t> values);
 std::optional<double> median(std::span<float> values);
+std::optional<double> median(std::span<double> values);
 
 // Whether `value`, found low or high by its ratio to `reference`, stays so under the error-bar
 // test of `k` error bars: |value - reference| > k * sqrt(reference / n). For a spectrum, value

@@ -52,6 +52,7 @@ constexpr Rgb white{1, 1, 1};
 constexpr Rgb ink = rgb255(34, 34, 34);
 constexpr Rgb grey = rgb255(140, 140, 140);
 constexpr Rgb light_grey = rgb255(200, 200, 200);
+constexpr Rgb masked_grey = rgb255(168, 168, 168);
 constexpr Rgb low_colour = rgb255(33, 102, 172);
 constexpr Rgb high_colour = rgb255(230, 97, 1);
 
@@ -81,6 +82,8 @@ bool has_room_for_outline(const Rect &cell) {
 Rgb cell_colour(const Cell &c, const Rect &cell) {
   if (c.mark == Mark::dead)
     return black;
+  if (c.mark == Mark::hard_masked)
+    return masked_grey;
   if (!has_room_for_outline(cell) && c.mark == Mark::low)
     return scale_colour(-1);
   if (!has_room_for_outline(cell) && c.mark == Mark::high)
@@ -259,6 +262,8 @@ public:
       }
       if ((marks[k].mark == Mark::low || marks[k].mark == Mark::high) && has_room_for_outline(r))
         outlines_.push_back(r);
+      if (marks[k].varying)
+        crosses_.push_back(r);
     }
     if (run)
       fill(run->first, run->second);
@@ -281,6 +286,19 @@ public:
     // Outlines inside their cells, so that no neighbour covers them and two outlined
     // neighbours keep their colours between the lines.
     stroke(cr, outlines_, black, outline_width);
+    // A varying spectrum: its cell's two diagonals.
+    if (!crosses_.empty()) {
+      cairo_new_path(cr);
+      for (const Rect &r : crosses_) {
+        cairo_move_to(cr, r.x, r.y);
+        cairo_line_to(cr, r.x + r.w, r.y + r.h);
+        cairo_move_to(cr, r.x + r.w, r.y);
+        cairo_line_to(cr, r.x, r.y + r.h);
+      }
+      cairo_set_source_rgb(cr, ink.r, ink.g, ink.b);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke(cr);
+    }
     const double dash[] = {3.0, 3.0};
     cairo_set_dash(cr, dash, 2, 0);
     stroke(cr, frames_[static_cast<std::size_t>(Status::empty)], light_grey, 1);
@@ -312,6 +330,7 @@ private:
   std::map<std::uint32_t, std::vector<Rect>> fills_;
   std::map<std::uint32_t, Rgb> colours_;
   std::vector<Rect> outlines_;
+  std::vector<Rect> crosses_;
   std::array<std::vector<Rect>, 5> frames_;
 };
 
@@ -369,6 +388,8 @@ Cell sample_cell(Mark mark) {
     return {0.2f, Mark::low};
   case Mark::high:
     return {4.0f, Mark::high};
+  case Mark::hard_masked:
+    return {1.0f, Mark::hard_masked};
   case Mark::ok:
     break;
   }
@@ -468,6 +489,18 @@ void draw_legend(cairo_t *cr, Marks &marks, Texts &tx, const Description &d, con
                   : "spectrum high for its bank: outlined, or deepest orange if small",
               13);
   }
+  std::size_t further = 0;
+  const auto sample = [&](const Cell &cell, const std::string &text) {
+    if (further >= l.further_samples.size())
+      return;
+    const Rect &r = l.further_samples[further++];
+    marks.cells({cell}, {r});
+    tx.show(key_x + 40, r.cy() + 4, text, 13);
+  };
+  if (d.counts.hard_masked)
+    sample({1.0f, Mark::hard_masked}, "spectrum of the hard mask: left out of every average");
+  if (d.counts.varying)
+    sample({1.0f, Mark::ok, true}, "spectrum varying against the reference run: crossed");
 }
 
 void draw_counts(Texts &tx, const Description &d, const Rect &r) {
@@ -491,10 +524,21 @@ void draw_counts(Texts &tx, const Description &d, const Rect &r) {
             std::to_string(c.dead_in_no_module) +
                 (c.dead_in_no_module == 1 ? " dead spectrum" : " dead spectra") + " in no module",
             13);
+  const std::pair<const char *, std::optional<std::int32_t>> further[] = {
+      {"Hard-masked spectra", c.hard_masked}, {"Varying spectra", c.varying}};
+  for (const auto &[what, count] : further)
+    if (count) {
+      y += 22;
+      tx.show(r.x, y, what, 14);
+      tx.show(r.x + 200, y, std::to_string(*count), 14, Anchor::end, true);
+    }
   y += 22;
   tx.show(r.x, y, "Spectra masked", 14);
   tx.show(r.x + 200, y, c.masked ? std::to_string(*c.masked) : "no mask", 14, Anchor::end, true);
-  if (c.masked)
+  // A longer list of what the mask leaves out goes on a line of its own beneath.
+  if (c.masked && !c.mask_spectra.empty())
+    tx.show(r.x + 16, y + 18, c.mask_spectra + " spectra", 13);
+  else if (c.masked)
     tx.show(r.x + 210, y, c.mask_low_high ? "dead, low and high spectra" : "dead spectra", 13);
 }
 

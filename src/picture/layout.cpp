@@ -108,9 +108,12 @@ Layout layout_of(const Description &d) {
   }
 
   const double legend_y = y + 2;
-  l.legend = {margin, legend_y, page_width - 2 * margin - counts_width, legend_height};
-  l.counts = {page_width - margin - counts_width, legend_y, counts_width, legend_height};
-  l.height = legend_y + legend_height + margin;
+  // A line more in the legend for each further sample (and in the counts for its count).
+  const double further = (d.counts.hard_masked ? 1 : 0) + (d.counts.varying ? 1 : 0);
+  const double legend_h = legend_height + further * key_line;
+  l.legend = {margin, legend_y, page_width - 2 * margin - counts_width, legend_h};
+  l.counts = {page_width - margin - counts_width, legend_y, counts_width, legend_h};
+  l.height = legend_y + legend_h + margin;
 
   // The legend: the colour bar on the left, the samples of module frames and spectra on the
   // right, one to a line whose text stands at key_x + key_text.
@@ -130,6 +133,11 @@ Layout layout_of(const Description &d) {
     const double side = m.small ? min_outlined_cell / 2 : min_outlined_cell + 4;
     const double x = key_x + (m.small ? 22 : 4);
     l.spectrum_samples.push_back({x, line - 4 - side / 2, side, side});
+  }
+  for (std::size_t k = 0; k < further; ++k) {
+    line += key_line;
+    const double side = min_outlined_cell + 4;
+    l.further_samples.push_back({key_x + 4, line - 4 - side / 2, side, side});
   }
   return l;
 }

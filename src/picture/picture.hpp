@@ -17,12 +17,14 @@ namespace bantrisk::picture {
 
 // A module's status against its bank; `empty` is a module without spectra in the map.
 enum class Status { empty, ok, dead, low, high };
-// A spectrum's status against its module's average.
-enum class Mark { ok, dead, low, high };
+// A spectrum's status against its module's average; `hard_masked` is a spectrum of the hard
+// mask, left out of every average and search (a grey cell).
+enum class Mark { ok, dead, low, high, hard_masked };
 
 struct Cell {
   float ratio = 1.0f; // the spectrum's counts over its module's average
   Mark mark = Mark::ok;
+  bool varying = false; // varies against the reference run: a cross over the cell
 };
 
 struct Module {
@@ -39,6 +41,10 @@ struct Counts {
   std::int32_t low_spectra = 0, high_spectra = 0;
   std::optional<std::int32_t> masked; // spectra left out by the check's mask, if one was written
   bool mask_low_high = false;         // the mask leaves out low and high spectra too
+  std::string mask_spectra;           // what else it leaves out, when it is more than those
+  // Shown, with their lines in the legend, only for a check with a hard mask or a reference.
+  std::optional<std::int32_t> hard_masked; // spectra of the hard mask
+  std::optional<std::int32_t> varying;     // spectra varying against the reference
 };
 
 struct Description {
@@ -86,6 +92,8 @@ struct Layout {
   std::vector<Rect> module_samples;
   std::vector<std::vector<Rect>> module_sample_cells;
   std::vector<Rect> spectrum_samples; // one cell each
+  // With a hard mask or a reference: a hard-masked cell, then a varying cell, a line each.
+  std::vector<Rect> further_samples;
 };
 
 // The samples of the legend, in their order.
