@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"chunk_filters_skipped.nxs",
                  "damaged file: chunk 1 of /entry/data/counts holds 65 bytes, its counts need 108"},
         Rejected{"chunk_outside_file.nxs",
-                 "damaged file: chunk 1 of /entry/data/counts cannot be read ("},
+                 "damaged file: chunk 1 of /entry/data/counts lies outside the file"},
         Rejected{"chunk_too_large.nxs", "stored in chunks of more than 256 MiB each"},
         Rejected{"virtual_counts.nxs", "/entry/data/counts are a virtual dataset"}),
     [](const testing::TestParamInfo<Rejected> &info) {
@@ -503,6 +503,7 @@ TEST(DamagedFile, RefusedWithoutTakingTheProgramDown) {
     session.set_open_time_limit(2);
     session.mf_activate_session("MORLA", 0, 0);
     try {
+      session.probe_source(entry.path().string());
       session.mf_select_source(entry.path().string());
       FAIL() << entry.path() << " was accepted";
     } catch (const RunFileError &err) {
@@ -521,7 +522,7 @@ TEST(DamagedFile, OpeningThatDoesNotFinishIsRefusedInTime) {
   const std::string file = std::string(BANTRISK_NEXUS_DATA) +
                            "/damaged/timeout-305136e1f0dca3198b3374fa0f5ba23305e64c08";
   try {
-    session.mf_select_source(file);
+    session.probe_source(file);
     FAIL() << "accepted";
   } catch (const RunFileError &err) {
     EXPECT_NE(std::string(err.what()).find(": damaged file: reading it did not finish within 1 s"),
