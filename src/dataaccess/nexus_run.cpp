@@ -372,6 +372,7 @@ std::vector<SpectrumTotal> RunFile::integrate(int spectra, std::optional<Channel
         for (std::size_t i = 0; i < sums->size(); ++i) {
           totals[i].integral = limit_total((*sums)[i], totals[i].notes);
         }
+        st.plan.last_route = CountsRoute::chunk_order;
         return totals;
       }
     }
@@ -380,6 +381,12 @@ std::vector<SpectrumTotal> RunFile::integrate(int spectra, std::optional<Channel
   }
   st.make_stream(route);
   std::vector<SpectrumTotal> totals = st.integrate_by_spectrum(spectra, w);
+  st.plan.last_route = route;
+  if (route == CountsRoute::automatic) {
+    st.plan.last_route = st.plan.direct_chunks ? CountsRoute::direct_blocks
+                         : st.plan.whole_numbers ? CountsRoute::library_whole
+                                                 : CountsRoute::library_real;
+  }
   st.make_stream(CountsRoute::automatic);
   return totals;
 }

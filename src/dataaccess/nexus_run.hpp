@@ -34,6 +34,7 @@ struct ReadPlan {
   bool whole_numbers = false;        // counts held as whole numbers in memory
   bool direct_chunks = false;        // chunks read as stored, and inflated, on a second thread
   bool chunk_order = false;          // the whole run can be integrated in stored order
+  CountsRoute last_route = CountsRoute::automatic; // the route the last integration took
 };
 
 // How much of a run file an opening reads: the probe stops at the chunk index's records.
