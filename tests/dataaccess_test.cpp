@@ -9,7 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <new>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -664,6 +670,59 @@ TEST(DamagedFile, OpeningThatDoesNotFinishIsRefusedInTime) {
               std::string::npos)
         << err.what();
   }
+}
+
+// The probe's child: its time limit is kept by the parent, so a child that never finishes is
+// ended even when SIGALRM is ignored; it leaves no child behind, holds none of the parent's
+// descriptors (the folder locks among them), and a child that runs out of memory says so.
+TEST(Probe, TimeLimitHoldsWhateverTheSignalsAndNoChildIsLeft) {
+  const auto before = std::signal(SIGALRM, SIG_IGN);
+  Session session;
+  session.set_open_time_limit(1);
+  session.set_probe_hook([] { ::sleep(60); });
+  try {
+    session.probe_source(data("gzip.nxs"));
+    FAIL() << "a child that never finishes was not ended";
+  } catch (const RunFileError &err) {
+    EXPECT_NE(std::string(err.what()).find(": damaged file: reading it did not finish within 1 s"),
+              std::string::npos)
+        << err.what();
+  }
+  std::signal(SIGALRM, before);
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD) << "a child was left";
+}
+
+TEST(Probe, ChildHoldsNoInheritedDescriptorAndRunsOutOfMemoryAsSuch) {
+  const int opened = ::open(data_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(opened, 0);
+  const int lock = ::fcntl(opened, F_DUPFD_CLOEXEC, 20); // above the child's own pipe
+  ::close(opened);
+  ASSERT_GE(lock, 20);
+  Session session;
+  // The child ends as "opened" only when the descriptor is closed in it.
+  session.set_probe_hook([lock] {
+    if (::fcntl(lock, F_GETFD) != -1) {
+      ::_exit(3);
+    }
+  });
+  EXPECT_NO_THROW(session.probe_source(data("gzip.nxs")));
+  ::close(lock);
+  session.set_probe_hook([] { throw std::bad_alloc(); });
+  const std::string full = std::filesystem::absolute(data("gzip.nxs")).lexically_normal().string();
+  try {
+    session.probe_source(data("gzip.nxs"));
+    FAIL() << "accepted";
+  } catch (const RunFileError &err) {
+    EXPECT_EQ(std::string(err.what()),
+              "** ERROR in run file " + full + " : not enough memory to open it");
+  }
+  // A good file passes the probe and reads as usual afterwards; a refused one is refused by the
+  // probe with the reason its opening gives.
+  session.set_probe_hook({});
+  EXPECT_NO_THROW(session.probe_source(data("gzip.nxs")));
+  EXPECT_THROW(session.probe_source(data("unwritten_contiguous.nxs")), RunFileError);
 }
 
 // Real counts that are infinite or beyond the 64-bit range (made by make_damaged_files.py)
