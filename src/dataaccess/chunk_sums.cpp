@@ -25,6 +25,9 @@ namespace {
 // Contiguous counts are read in pieces of about this size.
 constexpr std::size_t contiguous_piece_bytes = std::size_t{1} << 20;
 constexpr unsigned max_threads = 8;
+// The threads' buffers (a stored and an inflated chunk each) are kept within this, down to one
+// thread: large chunks are read by fewer threads.
+constexpr std::size_t buffers_budget = std::size_t{16} << 20;
 
 // One piece of the counts: a chunk, or rows of contiguous counts.
 struct Piece {
@@ -73,8 +76,11 @@ public:
 
   // Runs the pool; false when a piece could not be read whole.
   bool run(std::vector<std::int64_t> &sums) {
-    const unsigned wanted = std::max(1u, std::min<unsigned>(reading_threads(),
-                                                            static_cast<unsigned>(pieces_.size())));
+    const auto by_memory = static_cast<unsigned>(
+        std::clamp<std::size_t>(buffers_budget / std::max<std::size_t>(1, 2 * piece_bytes_), 1,
+                                max_threads));
+    const unsigned wanted = std::max(
+        1u, std::min({reading_threads(), by_memory, static_cast<unsigned>(pieces_.size())}));
     std::vector<std::vector<std::int64_t>> partial(wanted);
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < wanted; ++t) {
