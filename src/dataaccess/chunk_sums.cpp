@@ -83,11 +83,12 @@ public:
         1u, std::min({reading_threads(), by_memory, static_cast<unsigned>(pieces_.size())}));
     std::vector<std::vector<std::int64_t>> partial(wanted);
     std::vector<std::thread> pool;
+    pool.reserve(wanted); // no reallocation below: a thread made is always joined
     for (unsigned t = 1; t < wanted; ++t) {
       try {
         pool.emplace_back([this, &partial, t] { work(partial[t]); });
-      } catch (const std::system_error &) {
-        break; // fewer threads to be had: the others do the work
+      } catch (const std::exception &) {
+        break; // fewer threads to be had (or no memory for one): the others do the work
       }
     }
     work(partial[0]);
@@ -129,8 +130,8 @@ private:
           return;
         }
       }
-    } catch (const std::bad_alloc &) {
-      failed_ = true;
+    } catch (...) {
+      failed_ = true; // no memory for its buffers, for one: the caller reads the run otherwise
     }
   }
 
