@@ -81,10 +81,10 @@ measure() {
   if [ -z "${wall[$key]:-}" ] || ((t1 - t0 < wall[$key])); then wall[$key]=$((t1 - t0)); fi
   if [ -z "${rss[$key]:-}" ] || ((kib > rss[$key])); then rss[$key]=$kib; fi
 }
-program() { # KIND THREADS...
+program() { # KIND [NAME=VALUE...]: the command line of the program on run KIND
   local kind=$1
   shift
-  env -C "$work/$kind" KRV_DATA="$work/$kind/" Z_R="$work/$kind/" "$@" "$build/bantrisk"
+  echo env -C "$work/$kind" KRV_DATA="$work/$kind/" Z_R="$work/$kind/" "$@" "$build/bantrisk"
 }
 
 for _ in $(seq "$runs"); do
@@ -94,13 +94,16 @@ for _ in $(seq "$runs"); do
     measure "$kind.baseline" /dev/null "$work/$kind.baseline.out" \
       "$python" "$top/bench/baseline_sum.py" "$run_file"
     measure "$kind.layer" /dev/null "$work/$kind.layer.out" "$build/bantrisk-bench-layer" "$run_file"
-    measure "$kind.program" "$answers" "$work/$kind.program.out" program "$kind"
+    # shellcheck disable=SC2046 # the words of program's line (no blanks in the folders)
+    measure "$kind.program" "$answers" "$work/$kind.program.out" $(program "$kind")
   done
   run_file=$work/gzip/KRV01234.RAW
   measure gzip.inflate /dev/null "$work/gzip.inflate.out" \
     "$build/bantrisk-bench-inflate" "$run_file" /raw_data_1/detector_1/counts
   for t in 1 2; do
-    measure "gzip.threads$t" "$answers" "$work/gzip.threads$t.out" program gzip BANTRISK_THREADS=$t
+    # shellcheck disable=SC2046
+    measure "gzip.threads$t" "$answers" "$work/gzip.threads$t.out" \
+      $(program gzip BANTRISK_THREADS=$t)
   done
 done
 

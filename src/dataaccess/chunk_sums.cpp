@@ -13,8 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <new>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 

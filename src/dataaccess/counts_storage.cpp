@@ -257,30 +257,28 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
     if (stored == 0) {
       ck.fail(never_written);
     }
-    {
-      const std::uint64_t address = out.chunks[n].address;
-      if (stored > file_size || stored > 0xffffffffU ||
-          (by_index && !inside_file(address, stored, file_size))) {
-        ck.fail(what + " lies outside the file");
-      }
-      if (out.filtered && !by_index && reading == IndexReading::with_filter_masks) {
-        raw.resize(static_cast<std::size_t>(stored));
-        ck.checked(H5Dread_chunk(counts, H5P_DEFAULT, offset.data(), &mask, raw.data()),
-                   what + " cannot be read");
-      }
-      if ((mask & ~all_filters) != 0 || (mask & ~pipeline.optional) != 0) {
-        ck.fail(what + " skips filters its pipeline cannot skip");
-      }
-      // Unless a compressing filter was applied, the stored bytes are the counts themselves
-      // (plus a 4-byte checksum per checksum filter applied).
-      const std::uint32_t applied = all_filters & ~mask;
-      if ((applied & pipeline.size_changing) == 0) {
-        const auto sums =
-            static_cast<std::uint64_t>(__builtin_popcount(applied & pipeline.checksums));
-        if (stored != out.chunk_bytes + 4 * sums) {
-          ck.fail(what + " holds " + std::to_string(stored) + " bytes, its counts need " +
-                  std::to_string(out.chunk_bytes + 4 * sums));
-        }
+    const std::uint64_t address = out.chunks[n].address;
+    if (stored > file_size || stored > 0xffffffffU ||
+        (by_index && !inside_file(address, stored, file_size))) {
+      ck.fail(what + " lies outside the file");
+    }
+    if (out.filtered && !by_index && reading == IndexReading::with_filter_masks) {
+      raw.resize(static_cast<std::size_t>(stored));
+      ck.checked(H5Dread_chunk(counts, H5P_DEFAULT, offset.data(), &mask, raw.data()),
+                 what + " cannot be read");
+    }
+    if ((mask & ~all_filters) != 0 || (mask & ~pipeline.optional) != 0) {
+      ck.fail(what + " skips filters its pipeline cannot skip");
+    }
+    // Unless a compressing filter was applied, the stored bytes are the counts themselves
+    // (plus a 4-byte checksum per checksum filter applied).
+    const std::uint32_t applied = all_filters & ~mask;
+    if ((applied & pipeline.size_changing) == 0) {
+      const auto sums =
+          static_cast<std::uint64_t>(__builtin_popcount(applied & pipeline.checksums));
+      if (stored != out.chunk_bytes + 4 * sums) {
+        ck.fail(what + " holds " + std::to_string(stored) + " bytes, its counts need " +
+                std::to_string(out.chunk_bytes + 4 * sums));
       }
     }
     out.chunks[n].stored_bytes = static_cast<std::uint32_t>(stored);
