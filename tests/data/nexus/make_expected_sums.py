@@ -70,10 +70,15 @@ def chunk_shape_runs():
     }
     for name, options in shapes.items():
         write_run(name, c, b, **options)
+    # More chunks than are read by their place in the index: looked up by position, their
+    # filter masks read with their bytes, and read through the library on the pool.
+    many = rng.poisson(40, size=(1100, 5)).astype(np.int32)
+    write_run("chunks_many.nxs", many, b[:6], chunks=(1, 5), compression="gzip",
+              compression_opts=1)
     # Periods in chunks two periods deep: the first period is part of every chunk.
     p = np.stack([c, c[::-1] + 1, c * 0 + 7])
     write_run("chunks_periods.nxs", p, b, chunks=(2, 10, 6), compression="gzip")
-    return list(shapes) + ["chunks_periods.nxs"]
+    return list(shapes) + ["chunks_many.nxs", "chunks_periods.nxs"]
 
 
 def unwritten_runs():
