@@ -222,7 +222,10 @@ TEST_P(EveryRoute, GivesTheIntegralsNumpyComputed) {
   if (stored_order) { // and takes it, without falling back to another route
     RunFile run(data(e.file));
     run.integrate(spectra, window, CountsRoute::chunk_order);
-    EXPECT_EQ(run.plan().last_route, CountsRoute::chunk_order);
+    // but for the chunk whose filter was skipped, which only the library reads
+    EXPECT_EQ(run.plan().last_route, e.file == "chunks_many_skipped.nxs"
+                                         ? CountsRoute::direct_blocks
+                                         : CountsRoute::chunk_order);
   }
   if (e.file.find("float") != std::string::npos || e.file == "uint16_counts.nxs" ||
       e.file == "int64_counts.nxs" || e.file == "infinite_counts.nxs") {

@@ -33,12 +33,16 @@ struct RunFile::State {
   Opening opening = Opening::full;
   CountsStorage storage;            // as validated, for the routes that read the chunks again
   CountsRoute stream_route = CountsRoute::automatic; // how `stream` reads
+  // The filter masks of many compressed chunks come only with their stored bytes: the route in
+  // stored order checks them as it reads the chunks, and the other routes have them read first.
+  bool masks_pending = false;
   std::optional<BlockStream> stream;
 
   explicit State(std::string path) : ck(std::move(path)) {}
 
   void open();
   void make_stream(CountsRoute route);
+  void read_pending_masks();
   std::vector<SpectrumTotal> integrate_by_spectrum(int count, ChannelRange window);
   void check_signal();
   void read_boundaries();
@@ -81,19 +85,45 @@ void RunFile::State::open() {
         ck.checked(H5Dopen2(layout.data.get(), layout.signal_name.c_str(), H5P_DEFAULT),
                    "cannot open dataset " + spath));
     storage = validate_counts_storage(ck, probe.get(), spath, shape, file_size,
-                                      opening == Opening::probe ? IndexReading::records_only
-                                                                : IndexReading::with_filter_masks);
+                                      IndexReading::records_only);
     plan.chunk_order = plan.whole_numbers && chunk_order_suited(probe.get(), storage);
+    if (opening == Opening::full && !storage.masks_known) {
+      if (plan.chunk_order) {
+        masks_pending = true;
+      } else {
+        storage = validate_counts_storage(ck, probe.get(), spath, shape, file_size,
+                                          IndexReading::with_filter_masks);
+      }
+    }
   }
-  if (opening == Opening::full) {
+  if (opening == Opening::full && !masks_pending) {
     make_stream(CountsRoute::automatic);
   }
+}
+
+void RunFile::State::read_pending_masks() {
+  if (!masks_pending) {
+    return;
+  }
+  const std::string &spath = plan.signal_path;
+  h5::Dataset counts(ck.checked(
+      H5Dopen2(layout.data.get(), layout.signal_name.c_str(), H5P_DEFAULT),
+      "cannot open dataset " + spath));
+  std::error_code ec;
+  const std::uintmax_t file_size = std::filesystem::file_size(ck.path(), ec);
+  if (ec) {
+    ck.fail("cannot read the file's size (" + ec.message() + ")");
+  }
+  storage = validate_counts_storage(ck, counts.get(), spath, shape, file_size,
+                                    IndexReading::with_filter_masks);
+  masks_pending = false;
 }
 
 void RunFile::State::make_stream(CountsRoute route) {
   if (stream && stream_route == route) {
     return;
   }
+  read_pending_masks();
   stream.reset();
   ReadPlan scratch = plan;
   const bool whole = plan.whole_numbers && route != CountsRoute::library_real;
@@ -241,7 +271,10 @@ void RunFile::load(int s) {
     st_->ck.fail("spectrum " + std::to_string(s) + " outside 1.." + std::to_string(st_->spectra));
   }
   if (!st_->stream) {
-    st_->ck.fail("the counts were not opened for reading");
+    if (st_->opening == Opening::probe) {
+      st_->ck.fail("the counts were not opened for reading");
+    }
+    st_->make_stream(CountsRoute::automatic);
   }
   st_->stream->load(s - 1);
 }
@@ -302,7 +335,7 @@ std::vector<CountsRoute> RunFile::routes() const {
   if (p.chunk_order) {
     all.push_back(CountsRoute::chunk_order);
   }
-  if (p.direct_chunks) {
+  if (p.direct_chunks) { // known once the blocks' reader is made
     all.push_back(CountsRoute::direct_blocks);
   }
   if (p.whole_numbers) {
@@ -350,7 +383,7 @@ std::vector<SpectrumTotal> RunFile::integrate(int spectra, std::optional<Channel
   if (std::find(possible.begin(), possible.end(), route) == possible.end()) {
     st.ck.fail("the counts cannot be read by the route asked");
   }
-  if (!st.stream) {
+  if (st.opening == Opening::probe) {
     st.ck.fail("the counts were not opened for reading");
   }
   if (route == CountsRoute::chunk_order ||

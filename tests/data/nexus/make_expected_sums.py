@@ -75,10 +75,16 @@ def chunk_shape_runs():
     many = rng.poisson(40, size=(1100, 5)).astype(np.int32)
     write_run("chunks_many.nxs", many, b[:6], chunks=(1, 5), compression="gzip",
               compression_opts=1)
+    # The same with one chunk stored as it is, its deflate filter skipped (which the pipeline
+    # allows): the stored-order route leaves the run to the reading that checks such masks.
+    write_run("chunks_many_skipped.nxs", many, b[:6], chunks=(1, 5), compression="gzip",
+              compression_opts=1)
+    with h5py.File(path("chunks_many_skipped.nxs"), "r+") as f:
+        f["entry/data/counts"].id.write_direct_chunk((7, 0), many[7].tobytes(), filter_mask=1)
     # Periods in chunks two periods deep: the first period is part of every chunk.
     p = np.stack([c, c[::-1] + 1, c * 0 + 7])
     write_run("chunks_periods.nxs", p, b, chunks=(2, 10, 6), compression="gzip")
-    return list(shapes) + ["chunks_many.nxs", "chunks_periods.nxs"]
+    return list(shapes) + ["chunks_many.nxs", "chunks_many_skipped.nxs", "chunks_periods.nxs"]
 
 
 def unwritten_runs():
