@@ -1,6 +1,8 @@
 // Opening a NeXus run file made of arbitrary bytes, then the reads the driver makes: the
 // number of spectra and of time channels, and the boundaries and values of every spectrum, in
-// order, so that every block of counts is streamed. A refusal (RunFileError) is a normal outcome.
+// order, so that every block of counts is streamed, then the whole run integrated at once as
+// the driver does (in the order it is stored, where the counts allow it). A refusal
+// (RunFileError) is a normal outcome.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", boundaries.data(), 1, ntc + 1);
       session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", values.data(), 1, ntc + 1);
     }
+    if (session.integrate(nsp).size() != static_cast<std::size_t>(nsp))
+      __builtin_trap();
     session.mf_release_handle("h_NSP1");
     session.mf_release_handle("h_NTC1");
     session.mf_release_handle("h_DATA");

@@ -834,6 +834,30 @@ TEST(Install, ProgramManualAndCompletionInAPrefix) {
             0)
       << read_file(".errors");
   EXPECT_EQ(nlohmann::json::parse(read_file(".console"))["source"]["kind"], "integrals");
+  // The installed picture module draws; a copy of the program without it checks as before and
+  // refuses only the picture, in one line.
+  ASSERT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   program + " check --integrals bantrisk.ans --quiet --picture p.png"),
+            0)
+      << read_file(".errors");
+  EXPECT_EQ(read_file("p.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+  fs::create_directory(scratch.path() / "alone");
+  fs::copy_file(prefix + "/bin/bantrisk", scratch.path() / "alone" / "bantrisk");
+  const std::string alone = shell_quoted(scratch.str() + "/alone/bantrisk");
+  EXPECT_EQ(run_in(scratch, case_env(dir, scratch.str()),
+                   alone + " check --integrals bantrisk.ans --quiet --results r2.dat"),
+            0)
+      << read_file(".errors");
+  EXPECT_NE(run_in(scratch, case_env(dir, scratch.str()),
+                   alone + " check --integrals bantrisk.ans --quiet --picture q.png"),
+            0);
+  const std::string refusal = read_file(".errors");
+  EXPECT_NE(refusal.find("the drawing module " + scratch.str() +
+                         "/alone/bantrisk-picture.so cannot be loaded"),
+            std::string::npos)
+      << refusal;
+  EXPECT_EQ(std::count(refusal.begin(), refusal.end(), '\n'), 1) << refusal;
+  EXPECT_FALSE(fs::exists(scratch.path() / "q.png"));
 
   ASSERT_EQ(run_in(scratch, "", program + " --help"), 0);
   std::istringstream help(read_file(".console"));

@@ -8,10 +8,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <new>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,20 +36,17 @@ std::string data(const std::string &name) {
   return data_dir + "/" + name;
 }
 
-// The integration the program applies to one spectrum: single-precision width times the value in
+// One channel's counts as the integration forms them: single-precision width times the value in
 // double precision, rounded to single precision, then to the nearest whole number (halves away
-// from zero), summed in 32 bits.
+// from zero).
 std::int32_t term(float width, double value) {
   const auto product = static_cast<float>(static_cast<double>(width) * value);
   return static_cast<std::int32_t>(std::lround(product));
 }
 
+// The program's own integration of the channel values a session transferred.
 std::int32_t integrate(const std::vector<float> &b, const std::vector<double> &y, int channels) {
-  std::uint32_t sum = 0; // wraps like the program's 32-bit sum, without undefined behaviour
-  for (int i = 0; i < channels; ++i) {
-    sum += static_cast<std::uint32_t>(term(b[i + 1] - b[i], y[i]));
-  }
-  return static_cast<std::int32_t>(sum);
+  return bantrisk::integ_spec(b, y, channels);
 }
 
 // Everything one pass through the session gives: the sizes, the boundaries of the last spectrum
@@ -133,6 +138,132 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ReadableFile, testing::ValuesIn(expected_resul
                            }
                            return name;
                          });
+
+// Every readable run of the folder, integrated by every route its counts can take, over all its
+// channels and over a window of them, against the integrals numpy computed by the integration
+// rule (expected_sums.txt, written by make_expected_sums.py).
+struct ExpectedSums {
+  std::string file;
+  std::int32_t first = 0;
+  std::int32_t count = 0; // 0: every channel
+  std::vector<std::int32_t> integrals;
+};
+
+std::vector<ExpectedSums> expected_sums() {
+  std::ifstream in(data("expected_sums.txt"));
+  std::vector<ExpectedSums> all;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    std::istringstream words(line);
+    ExpectedSums e;
+    words >> e.file >> e.first >> e.count;
+    std::int32_t v = 0;
+    while (words >> v) {
+      e.integrals.push_back(v);
+    }
+    all.push_back(e);
+  }
+  return all;
+}
+
+const char *route_name(bantrisk::dataaccess::CountsRoute route) {
+  using bantrisk::dataaccess::CountsRoute;
+  switch (route) {
+  case CountsRoute::automatic:
+    return "automatic";
+  case CountsRoute::chunk_order:
+    return "chunk_order";
+  case CountsRoute::direct_blocks:
+    return "direct_blocks";
+  case CountsRoute::library_whole:
+    return "library_whole";
+  case CountsRoute::library_real:
+    return "library_real";
+  }
+  return "?";
+}
+
+class EveryRoute : public testing::TestWithParam<ExpectedSums> {};
+
+TEST_P(EveryRoute, GivesTheIntegralsNumpyComputed) {
+  using bantrisk::dataaccess::CountsRoute;
+  const ExpectedSums &e = GetParam();
+  const auto spectra = static_cast<std::int32_t>(e.integrals.size());
+  Session session;
+  session.probe_source(data(e.file));
+  session.mf_activate_session("MORLA", 0, 0);
+  session.mf_select_source(data(e.file));
+  std::optional<bantrisk::ChannelRange> window;
+  if (e.count > 0) {
+    window = bantrisk::ChannelRange{e.first, e.count};
+  }
+  const std::vector<CountsRoute> routes = session.routes();
+  ASSERT_FALSE(routes.empty());
+  EXPECT_EQ(routes.front(), CountsRoute::automatic);
+  for (const CountsRoute route : routes) {
+    const auto totals = session.integrate(spectra, window, route);
+    std::vector<std::int32_t> got;
+    for (const auto &t : totals) {
+      got.push_back(t.integral);
+    }
+    EXPECT_EQ(got, e.integrals) << "route " << route_name(route);
+  }
+  // The whole-number runs of 32-bit counts in plain or deflate storage take the run in stored
+  // order; the others are read spectrum by spectrum.
+  const bool stored_order =
+      std::find(routes.begin(), routes.end(), CountsRoute::chunk_order) != routes.end();
+  const bool new_shape = e.file.rfind("chunks_", 0) == 0 || e.file == "contiguous_int32.nxs";
+  if (new_shape || e.file == "gzip.nxs" || e.file == "chopper.nxs") {
+    EXPECT_EQ(stored_order, e.file != "chunks_shuffled.nxs");
+  }
+  if (stored_order) { // and takes it, without falling back to another route
+    RunFile run(data(e.file));
+    run.integrate(spectra, window, CountsRoute::chunk_order);
+    // but for the chunk whose filter was skipped, which only the library reads
+    EXPECT_EQ(run.plan().last_route, e.file == "chunks_many_skipped.nxs"
+                                         ? CountsRoute::direct_blocks
+                                         : CountsRoute::chunk_order);
+  }
+  if (e.file.find("float") != std::string::npos || e.file == "uint16_counts.nxs" ||
+      e.file == "int64_counts.nxs" || e.file == "infinite_counts.nxs") {
+    EXPECT_FALSE(stored_order);
+  }
+  // The channel values transferred one spectrum at a time, integrated by the program's rule
+  // over the same channels, agree too.
+  if (e.count == 0) {
+    EXPECT_EQ(read_all(data(e.file)).integrals, e.integrals) << "spectrum by spectrum";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, EveryRoute, testing::ValuesIn(expected_sums()),
+                         [](const testing::TestParamInfo<ExpectedSums> &info) {
+                           std::string name = info.param.file.substr(0, info.param.file.find('.'));
+                           for (char &c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) {
+                               c = '_';
+                             }
+                           }
+                           return name + (info.param.count > 0 ? "_window" : "_all");
+                         });
+
+TEST(EveryRoute, WindowBeyondTheRunIsRefused) {
+  Session session;
+  session.mf_activate_session("MORLA", 0, 0);
+  session.mf_select_source(data("gzip.nxs")); // 11 spectra, 9 channels
+  for (const bantrisk::ChannelRange w : {bantrisk::ChannelRange{-1, 3}, bantrisk::ChannelRange{7, 3},
+                                         bantrisk::ChannelRange{0, 10}, bantrisk::ChannelRange{2, -1}}) {
+    EXPECT_THROW(session.integrate(11, w), RunFileError) << w.first << " " << w.count;
+  }
+  EXPECT_THROW(session.integrate(12), RunFileError);
+  // An empty window integrates to 0; the first spectra alone may be asked.
+  const auto none = session.integrate(11, bantrisk::ChannelRange{9, 0});
+  ASSERT_EQ(none.size(), 11U);
+  EXPECT_EQ(none[0].integral, 0);
+  EXPECT_EQ(session.integrate(3).size(), 3U);
+}
 
 TEST(ReadableFile, EveryLayoutIsListed) {
   // Guards against expected.txt losing lines: each accepted layout has its line.
@@ -265,9 +396,12 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"chunk_filters_skipped.nxs",
                  "damaged file: chunk 1 of /entry/data/counts holds 65 bytes, its counts need 108"},
         Rejected{"chunk_outside_file.nxs",
-                 "damaged file: chunk 1 of /entry/data/counts cannot be read ("},
+                 "damaged file: chunk 1 of /entry/data/counts lies outside the file"},
         Rejected{"chunk_too_large.nxs", "stored in chunks of more than 256 MiB each"},
-        Rejected{"virtual_counts.nxs", "/entry/data/counts are a virtual dataset"}),
+        Rejected{"virtual_counts.nxs", "/entry/data/counts are a virtual dataset"},
+        // Counts never written read as the fill value (9 in both): no counts of a run.
+        Rejected{"unwritten_contiguous.nxs", "damaged file: the counts were never written"},
+        Rejected{"unwritten_chunk.nxs", "damaged file: the counts were never written"}),
     [](const testing::TestParamInfo<Rejected> &info) {
       std::string name = info.param.file == "." ? "directory" : info.param.file;
       name = name.substr(0, name.find('.'));
@@ -293,6 +427,16 @@ TEST(CorruptChunk, ReadErrorWhileStreamingThrowsWithTheCause) {
   }
   EXPECT_THROW(session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", y.data(), 1, 51), RunFileError);
   EXPECT_EQ(y[0], -1.0);
+  // The whole run integrated at once: every route stops at the damaged chunk with the cause.
+  for (const auto route : session.routes()) {
+    try {
+      session.integrate(40, std::nullopt, route);
+      FAIL() << "damaged chunk integrated, route " << route_name(route);
+    } catch (const RunFileError &err) {
+      EXPECT_NE(std::string(err.what()).find("(inflate() failed)"), std::string::npos)
+          << err.what();
+    }
+  }
 }
 
 // Wrong use of the session throws and never writes into the destination.
@@ -503,6 +647,7 @@ TEST(DamagedFile, RefusedWithoutTakingTheProgramDown) {
     session.set_open_time_limit(2);
     session.mf_activate_session("MORLA", 0, 0);
     try {
+      session.probe_source(entry.path().string());
       session.mf_select_source(entry.path().string());
       FAIL() << entry.path() << " was accepted";
     } catch (const RunFileError &err) {
@@ -521,13 +666,66 @@ TEST(DamagedFile, OpeningThatDoesNotFinishIsRefusedInTime) {
   const std::string file = std::string(BANTRISK_NEXUS_DATA) +
                            "/damaged/timeout-305136e1f0dca3198b3374fa0f5ba23305e64c08";
   try {
-    session.mf_select_source(file);
+    session.probe_source(file);
     FAIL() << "accepted";
   } catch (const RunFileError &err) {
     EXPECT_NE(std::string(err.what()).find(": damaged file: reading it did not finish within 1 s"),
               std::string::npos)
         << err.what();
   }
+}
+
+// The probe's child: its time limit is kept by the parent, so a child that never finishes is
+// ended even when SIGALRM is ignored; it leaves no child behind, holds none of the parent's
+// descriptors (the folder locks among them), and a child that runs out of memory says so.
+TEST(Probe, TimeLimitHoldsWhateverTheSignalsAndNoChildIsLeft) {
+  const auto before = std::signal(SIGALRM, SIG_IGN);
+  Session session;
+  session.set_open_time_limit(1);
+  session.set_probe_hook([] { ::sleep(60); });
+  try {
+    session.probe_source(data("gzip.nxs"));
+    FAIL() << "a child that never finishes was not ended";
+  } catch (const RunFileError &err) {
+    EXPECT_NE(std::string(err.what()).find(": damaged file: reading it did not finish within 1 s"),
+              std::string::npos)
+        << err.what();
+  }
+  std::signal(SIGALRM, before);
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD) << "a child was left";
+}
+
+TEST(Probe, ChildHoldsNoInheritedDescriptorAndRunsOutOfMemoryAsSuch) {
+  const int opened = ::open(data_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(opened, 0);
+  const int lock = ::fcntl(opened, F_DUPFD_CLOEXEC, 20); // above the child's own pipe
+  ::close(opened);
+  ASSERT_GE(lock, 20);
+  Session session;
+  // The child ends as "opened" only when the descriptor is closed in it.
+  session.set_probe_hook([lock] {
+    if (::fcntl(lock, F_GETFD) != -1) {
+      ::_exit(3);
+    }
+  });
+  EXPECT_NO_THROW(session.probe_source(data("gzip.nxs")));
+  ::close(lock);
+  session.set_probe_hook([] { throw std::bad_alloc(); });
+  const std::string full = std::filesystem::absolute(data("gzip.nxs")).lexically_normal().string();
+  try {
+    session.probe_source(data("gzip.nxs"));
+    FAIL() << "accepted";
+  } catch (const RunFileError &err) {
+    EXPECT_EQ(std::string(err.what()),
+              "** ERROR in run file " + full + " : not enough memory to open it");
+  }
+  // A good file passes the probe and reads as usual afterwards; a refused one is refused by the
+  // probe with the reason its opening gives.
+  session.set_probe_hook({});
+  EXPECT_NO_THROW(session.probe_source(data("gzip.nxs")));
+  EXPECT_THROW(session.probe_source(data("unwritten_contiguous.nxs")), RunFileError);
 }
 
 // Real counts that are infinite or beyond the 64-bit range (made by make_damaged_files.py)

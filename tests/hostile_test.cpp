@@ -202,6 +202,33 @@ TEST(Hostile, SignalsRemoveTheTemporaryFilesOfACheck) {
                                             "sp.dat"}));
 }
 
+// A check ended while the probe of its run file runs (a file that makes the HDF5 library loop)
+// ends the probe's child too, and the folder is free for the next check at once.
+TEST(Hostile, SignalDuringTheProbeLeavesNoChildAndNoLock) {
+  ScratchDir scratch;
+  fs::copy_file(fs::path(BANTRISK_TEST_DATA).parent_path() / "data/nexus/damaged/timeout-305136e1f0dca3198b3374fa0f5ba23305e64c08",
+                scratch.path() / "r.nxs");
+  write_file("sp.dat", "one entry\n1\ncode spectrum\n101001 3\n");
+  write_file("i.ans", " 3\n 1 5\n 2 5\n 3 5\n");
+  const std::string program = "'" + std::string(BANTRISK_BINARY) + "'";
+  const std::string script =
+      program + " check --run-file r.nxs --spectra-file sp.dat --quiet > .console 2> .errors &\n"
+      "pid=$!\n"
+      "i=0; until [ -n \"$(cat /proc/$pid/task/*/children 2>/dev/null)\" ] || [ $i -ge 600 ]; "
+      "do sleep 0.05; i=$((i+1)); done\n"
+      "child=$(cat /proc/$pid/task/*/children)\n"
+      "kill -TERM $pid; wait $pid; echo $? > .status\n"
+      "if [ -n \"$child\" ] && kill -0 $child 2>/dev/null; then echo left > .child; fi\n"
+      "[ -n \"$child\" ] || echo none > .child\n" +
+      program + " check --integrals i.ans --spectra-file sp.dat --quiet > .console2 2> .errors2\n";
+  write_file(".script", script);
+  ASSERT_EQ(std::system("sh .script 2>/dev/null"), 0);
+  EXPECT_GT(std::atoi(read_file(".status").c_str()), 128); // ended by the signal
+  EXPECT_FALSE(fs::exists(scratch.path() / ".child")) << read_file(".child");
+  EXPECT_EQ(read_file(".errors2").find("another check is running"), std::string::npos)
+      << read_file(".errors2");
+}
+
 } // namespace
 
 namespace {

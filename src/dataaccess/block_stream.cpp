@@ -30,7 +30,7 @@ int next_prime(int n) {
 
 BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &name,
                          const std::string &path, const CountsShape &shape, CountsStorage storage,
-                         bool whole_numbers, ReadPlan &plan)
+                         bool whole_numbers, ReadPlan &plan, bool direct)
     : ck_(ck), path_(path), storage_(std::move(storage)), rank_(shape.rank), whole_(whole_numbers) {
   const CountsStorage &st = storage_;
   const auto r = static_cast<std::size_t>(rank_);
@@ -99,7 +99,7 @@ BlockStream::BlockStream(const h5::Checker &ck, hid_t group, const std::string &
   const auto elements = static_cast<std::size_t>(block_spectra_ * channels_);
   if (whole_numbers) {
     whole_block_.assign(elements, 0);
-    if (st.chunked && units_per_block_) {
+    if (direct && st.chunked && units_per_block_) {
       direct_ = DirectChunks::open_if_suited(
           counts_.get(), ChunkGeometry{rank_, spectra_, channels_, unit_, block_spectra_},
           storage_);

@@ -18,8 +18,11 @@ class BlockStream {
 public:
   // Opens dataset `name` of `group` (the counts at `path`, of `shape`, stored as `storage`
   // validated) for reading spectra as whole numbers or reals; fills the reading fields of `plan`.
+  // Stored chunks are read beside the library where they allow it, unless `direct` is false.
   BlockStream(const h5::Checker &ck, hid_t group, const std::string &name, const std::string &path,
-              const CountsShape &shape, CountsStorage storage, bool whole_numbers, ReadPlan &plan);
+              const CountsShape &shape, CountsStorage storage, bool whole_numbers, ReadPlan &plan,
+              bool direct = true);
+  bool whole_numbers() const { return whole_; }
 
   // Makes spectrum s0 (0-based) part of the loaded block.
   void load(std::int64_t s0);

@@ -2,6 +2,7 @@
 
 #include "dataaccess/hdf5_handle.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace bantrisk::dataaccess {
@@ -57,8 +58,21 @@ Pipeline read_pipeline(const h5::Checker &ck, hid_t dcpl, const std::string &whe
   return p;
 }
 
+const char *const never_written = "damaged file: the counts were never written";
+
+// Counts whose storage was never allocated would read as the fill value, whatever it is: they
+// are no counts of a run.
+void refuse_unwritten(const h5::Checker &ck, hid_t counts) {
+  H5D_space_status_t status{};
+  if (H5Dget_space_status(counts, &status) >= 0 && status == H5D_SPACE_STATUS_NOT_ALLOCATED) {
+    ck.fail(never_written);
+  }
+  H5Eclear2(H5E_DEFAULT);
+}
+
 void validate_contiguous(const h5::Checker &ck, hid_t counts, const std::string &where,
-                         const CountsShape &shape, std::uint64_t file_size, bool compact) {
+                         const CountsShape &shape, std::uint64_t file_size, bool compact,
+                         CountsStorage &out) {
   std::uint64_t needed = shape.file_element;
   for (int i = 0; i < shape.rank; ++i) {
     needed *= shape.dims[static_cast<std::size_t>(i)];
@@ -74,18 +88,59 @@ void validate_contiguous(const h5::Checker &ck, hid_t counts, const std::string 
   }
   const haddr_t address = H5Dget_offset(counts);
   H5Eclear2(H5E_DEFAULT);
-  if (address == HADDR_UNDEF) {
-    return; // never written: the fill value
+  if (address == HADDR_UNDEF || stored == 0) {
+    ck.fail(never_written);
   }
   if (stored != needed || !inside_file(address, needed, file_size)) {
     ck.fail("damaged file: the counts " + where + " lie outside the file");
   }
+  out.contiguous_address = address;
+}
+
+// The index records of every chunk, read by their place in the index: offset, filter mask,
+// address and size, without reading a chunk's bytes. Chunks beyond the first period are left
+// out. False when a record cannot be read this way.
+bool records_by_index(hid_t counts, hid_t space, hsize_t recorded, const CountsShape &shape,
+                      CountsStorage &out, std::uint64_t base) {
+  const auto r = static_cast<std::size_t>(shape.rank);
+  for (hsize_t i = 0; i < recorded; ++i) {
+    std::array<hsize_t, 3> offset{};
+    unsigned mask = 0;
+    haddr_t address = HADDR_UNDEF;
+    hsize_t size = 0;
+    if (H5Dget_chunk_info(counts, space, i, offset.data(), &mask, &address, &size) < 0) {
+      H5Eclear2(H5E_DEFAULT);
+      return false;
+    }
+    std::size_t n = 0;
+    bool in_grid = true;
+    for (std::size_t d = 0; d < r; ++d) {
+      if (offset[d] % out.chunk[d] != 0) {
+        return false;
+      }
+      const hsize_t place = offset[d] / out.chunk[d];
+      if (place >= out.grid[d]) {
+        in_grid = false; // a later period
+        break;
+      }
+      n = n * out.grid[d] + place;
+    }
+    if (!in_grid) {
+      continue;
+    }
+    if (size > 0xffffffffU || address == HADDR_UNDEF) {
+      return false;
+    }
+    out.chunks[n] = ChunkRecord{static_cast<std::uint32_t>(size), mask, address + base};
+  }
+  return true;
 }
 
 } // namespace
 
 CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const std::string &where,
-                                      const CountsShape &shape, std::uint64_t file_size) {
+                                      const CountsShape &shape, std::uint64_t file_size,
+                                      IndexReading reading) {
   CountsStorage out;
   h5::PropList dcpl(ck.checked(H5Dget_create_plist(counts), "cannot inspect " + where));
   const H5D_layout_t layout = H5Pget_layout(dcpl.get());
@@ -104,11 +159,15 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
     ck.fail("the counts " + where + " are stored in external files, which are not read");
   }
   if (layout != H5D_CHUNKED) {
-    validate_contiguous(ck, counts, where, shape, file_size, layout == H5D_COMPACT);
+    if (layout != H5D_COMPACT) {
+      refuse_unwritten(ck, counts);
+    }
+    validate_contiguous(ck, counts, where, shape, file_size, layout == H5D_COMPACT, out);
     return out;
   }
 
   out.chunked = true;
+  refuse_unwritten(ck, counts);
   const Pipeline pipeline = read_pipeline(ck, dcpl.get(), where);
   out.filtered = pipeline.count > 0;
   const auto r = static_cast<std::size_t>(shape.rank);
@@ -153,13 +212,34 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
             " chunks, the counts have room for " + std::to_string(all_chunks));
   }
 
-  // Every chunk read, looked up by its position as the read looks it up (HDF5 1.10 has no
-  // single pass over the index, and its lookups by position through the chunk information
-  // walk the whole index each time). Addresses need no check: HDF5 refuses at opening a file
-  // shorter than its recorded end, and any read beyond that end fails.
+  // Every chunk read. Few chunks are read by their place in the index, which gives their filter
+  // masks and addresses; more are looked up by their position as the read looks them up (HDF5
+  // 1.10 has no single pass over the index, and its lookups by position through the chunk
+  // information walk the whole index each time), and their masks come with their stored bytes.
+  // Addresses need no check: HDF5 refuses at opening a file shorter than its recorded end, and
+  // any read beyond that end fails.
   const std::uint32_t all_filters =
       pipeline.count == 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << pipeline.count) - 1;
   out.chunks.resize(chunk_count);
+  std::uint64_t base = 0; // chunk addresses are counted from the end of the user block
+  {
+    const hid_t file = H5Iget_file_id(counts);
+    h5::PropList fcpl(file >= 0 ? H5Fget_create_plist(file) : H5I_INVALID_HID);
+    hsize_t block = 0;
+    if (fcpl && H5Pget_userblock(fcpl.get(), &block) >= 0) {
+      base = block;
+    }
+    if (file >= 0) {
+      H5Fclose(file);
+    }
+    H5Eclear2(H5E_DEFAULT);
+  }
+  const bool by_index = recorded <= max_chunks_read_by_index &&
+                        records_by_index(counts, space.get(), recorded, shape, out, base);
+  if (!by_index) {
+    std::fill(out.chunks.begin(), out.chunks.end(), ChunkRecord{});
+  }
+  out.masks_known = by_index || !out.filtered || reading == IndexReading::with_filter_masks;
   std::vector<unsigned char> raw; // the stored bytes of a compressed chunk, for its filter mask
   std::array<hsize_t, 3> index{};
   for (std::size_t n = 0; n < chunk_count; ++n) {
@@ -168,35 +248,41 @@ CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const
       offset[i] = index[i] * out.chunk[i];
     }
     const std::string what = "damaged file: chunk " + std::to_string(n + 1) + " of " + where;
-    hsize_t stored = 0;
-    ck.checked(H5Dget_chunk_storage_size(counts, offset.data(), &stored),
-               what + " cannot be found in the chunk index");
-    std::uint32_t mask = 0;
-    if (stored > 0) {
-      if (stored > file_size || stored > 0xffffffffU) {
-        ck.fail(what + " lies outside the file");
-      }
-      if (out.filtered) {
-        raw.resize(static_cast<std::size_t>(stored));
-        ck.checked(H5Dread_chunk(counts, H5P_DEFAULT, offset.data(), &mask, raw.data()),
-                   what + " cannot be read");
-        if ((mask & ~all_filters) != 0 || (mask & ~pipeline.optional) != 0) {
-          ck.fail(what + " skips filters its pipeline cannot skip");
-        }
-      }
-      // Unless a compressing filter was applied, the stored bytes are the counts themselves
-      // (plus a 4-byte checksum per checksum filter applied).
-      const std::uint32_t applied = all_filters & ~mask;
-      if ((applied & pipeline.size_changing) == 0) {
-        const auto sums =
-            static_cast<std::uint64_t>(__builtin_popcount(applied & pipeline.checksums));
-        if (stored != out.chunk_bytes + 4 * sums) {
-          ck.fail(what + " holds " + std::to_string(stored) + " bytes, its counts need " +
-                  std::to_string(out.chunk_bytes + 4 * sums));
-        }
+    hsize_t stored = out.chunks[n].stored_bytes;
+    std::uint32_t mask = out.chunks[n].filter_mask;
+    if (!by_index) {
+      ck.checked(H5Dget_chunk_storage_size(counts, offset.data(), &stored),
+                 what + " cannot be found in the chunk index");
+    }
+    if (stored == 0) {
+      ck.fail(never_written);
+    }
+    const std::uint64_t address = out.chunks[n].address;
+    if (stored > file_size || stored > 0xffffffffU ||
+        (by_index && !inside_file(address, stored, file_size))) {
+      ck.fail(what + " lies outside the file");
+    }
+    if (out.filtered && !by_index && reading == IndexReading::with_filter_masks) {
+      raw.resize(static_cast<std::size_t>(stored));
+      ck.checked(H5Dread_chunk(counts, H5P_DEFAULT, offset.data(), &mask, raw.data()),
+                 what + " cannot be read");
+    }
+    if ((mask & ~all_filters) != 0 || (mask & ~pipeline.optional) != 0) {
+      ck.fail(what + " skips filters its pipeline cannot skip");
+    }
+    // Unless a compressing filter was applied, the stored bytes are the counts themselves
+    // (plus a 4-byte checksum per checksum filter applied).
+    const std::uint32_t applied = all_filters & ~mask;
+    if ((applied & pipeline.size_changing) == 0) {
+      const auto sums =
+          static_cast<std::uint64_t>(__builtin_popcount(applied & pipeline.checksums));
+      if (stored != out.chunk_bytes + 4 * sums) {
+        ck.fail(what + " holds " + std::to_string(stored) + " bytes, its counts need " +
+                std::to_string(out.chunk_bytes + 4 * sums));
       }
     }
-    out.chunks[n] = ChunkRecord{static_cast<std::uint32_t>(stored), mask};
+    out.chunks[n].stored_bytes = static_cast<std::uint32_t>(stored);
+    out.chunks[n].filter_mask = mask;
     for (std::size_t i = r; i-- > 0;) {
       if (++index[i] < out.grid[i]) {
         break;

@@ -27,11 +27,23 @@ struct CountsShape {
   std::size_t file_element = 0;  // bytes of one count in the file
 };
 
+// Largest number of chunks whose index records are read one by one by their place in the index
+// (HDF5 1.10 walks the index from its start for each of them, so the cost grows with the square
+// of the number); more chunks are looked up by position, which gives no address.
+inline constexpr std::size_t max_chunks_read_by_index = 1024;
+
 // One chunk of the spectra read, as its index record says and as validated.
 struct ChunkRecord {
-  std::uint32_t stored_bytes = 0; // 0: never written, reads as the fill value
+  std::uint32_t stored_bytes = 0; // always above 0: a run whose counts were not all written is
+                                  // refused
   std::uint32_t filter_mask = 0;  // bit i set: filter i of the pipeline was not applied
+  std::uint64_t address = 0;      // where its bytes begin in the file; 0: not known
 };
+
+// How much of the chunk index is read: the probe reads records only, never a chunk's bytes;
+// the session also needs the filter masks, which HDF5 1.10 gives by index for few chunks only
+// and otherwise with the chunk's stored bytes.
+enum class IndexReading { records_only, with_filter_masks };
 
 struct CountsStorage {
   bool chunked = false;
@@ -40,11 +52,14 @@ struct CountsStorage {
   std::array<hsize_t, 3> grid{};   // chunks along each dimension of the spectra read
   std::size_t chunk_bytes = 0;     // uncompressed bytes of one chunk
   std::vector<ChunkRecord> chunks; // the grid in row-major order (period 1 only)
+  bool masks_known = false;        // the filter masks of `chunks` were read
+  std::uint64_t contiguous_address = 0; // where contiguous counts begin in the file (0: compact)
 };
 
 // Checks the storage of dataset `counts` in the file of `file_size` bytes; fails through `ck`
 // naming the dataset `where` otherwise.
 CountsStorage validate_counts_storage(const h5::Checker &ck, hid_t counts, const std::string &where,
-                                      const CountsShape &shape, std::uint64_t file_size);
+                                      const CountsShape &shape, std::uint64_t file_size,
+                                      IndexReading reading = IndexReading::with_filter_masks);
 
 } // namespace bantrisk::dataaccess

@@ -12,6 +12,7 @@
 #include "lib/files.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 #include <variant>
@@ -63,6 +64,7 @@ using Destination = std::variant<std::int32_t *, float *, double *>;
 
 struct Session::Impl {
   unsigned open_time_limit = 30;
+  std::function<void()> probe_hook;
   bool active = false;
   std::unique_ptr<RunFile> run;
   std::map<std::string, Binding, std::less<>> handles;
@@ -125,8 +127,32 @@ void Session::mf_select_source(std::string_view file) {
   if (path.empty()) {
     impl_->fail("no run file name given");
   }
-  trial_open(path, impl_->open_time_limit);
   impl_->run = std::make_unique<RunFile>(path);
+}
+
+void Session::probe_source(std::string_view file) {
+  const std::string path = full_name_of(file);
+  if (path.empty()) {
+    throw RunFileError("** ERROR in run-file access : no run file name given");
+  }
+  probe_run_file(path, impl_->open_time_limit, impl_->probe_hook);
+}
+
+void Session::set_probe_hook(std::function<void()> hook) {
+  impl_->probe_hook = std::move(hook);
+}
+
+std::vector<SpectrumTotal> Session::integrate(std::int32_t spectra,
+                                              std::optional<ChannelRange> window,
+                                              CountsRoute route) {
+  return impl_->selected("integrate").integrate(spectra, window, route);
+}
+
+std::vector<CountsRoute> Session::routes() const {
+  if (!impl_->active || !impl_->run) {
+    return {};
+  }
+  return impl_->run->routes();
 }
 
 void Session::mf_get(std::string_view handle, std::string_view field, std::int32_t index) {

@@ -3,12 +3,14 @@
 #include "dataaccess/nexus_run.hpp"
 
 #include "dataaccess/block_stream.hpp"
+#include "dataaccess/chunk_sums.hpp"
 #include "dataaccess/counts_storage.hpp"
 #include "dataaccess/dataaccess.hpp"
 #include "dataaccess/h5_util.hpp"
 #include "dataaccess/hdf5_handle.hpp"
 #include "dataaccess/nexus_layout.hpp"
 #include "lib/capacities.hpp"
+#include "lib/integration.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -28,11 +30,20 @@ struct RunFile::State {
   std::vector<float> boundaries;
   std::vector<float> widths;
   ReadPlan plan;
+  Opening opening = Opening::full;
+  CountsStorage storage;            // as validated, for the routes that read the chunks again
+  CountsRoute stream_route = CountsRoute::automatic; // how `stream` reads
+  // The filter masks of many compressed chunks come only with their stored bytes: the route in
+  // stored order checks them as it reads the chunks, and the other routes have them read first.
+  bool masks_pending = false;
   std::optional<BlockStream> stream;
 
   explicit State(std::string path) : ck(std::move(path)) {}
 
   void open();
+  void make_stream(CountsRoute route);
+  void read_pending_masks();
+  std::vector<SpectrumTotal> integrate_by_spectrum(int count, ChannelRange window);
   void check_signal();
   void read_boundaries();
 };
@@ -69,15 +80,57 @@ void RunFile::State::open() {
     ck.fail("cannot read the file's size (" + ec.message() + ")");
   }
   const std::string &spath = plan.signal_path;
-  CountsStorage storage;
   {
     h5::Dataset probe(
         ck.checked(H5Dopen2(layout.data.get(), layout.signal_name.c_str(), H5P_DEFAULT),
                    "cannot open dataset " + spath));
-    storage = validate_counts_storage(ck, probe.get(), spath, shape, file_size);
+    storage = validate_counts_storage(ck, probe.get(), spath, shape, file_size,
+                                      IndexReading::records_only);
+    plan.chunk_order = plan.whole_numbers && chunk_order_suited(probe.get(), storage);
+    if (opening == Opening::full && !storage.masks_known) {
+      if (plan.chunk_order) {
+        masks_pending = true;
+      } else {
+        storage = validate_counts_storage(ck, probe.get(), spath, shape, file_size,
+                                          IndexReading::with_filter_masks);
+      }
+    }
   }
-  stream.emplace(ck, layout.data.get(), layout.signal_name, spath, shape, std::move(storage),
-                 plan.whole_numbers, plan);
+  if (opening == Opening::full && !masks_pending) {
+    make_stream(CountsRoute::automatic);
+  }
+}
+
+void RunFile::State::read_pending_masks() {
+  if (!masks_pending) {
+    return;
+  }
+  const std::string &spath = plan.signal_path;
+  h5::Dataset counts(ck.checked(
+      H5Dopen2(layout.data.get(), layout.signal_name.c_str(), H5P_DEFAULT),
+      "cannot open dataset " + spath));
+  std::error_code ec;
+  const std::uintmax_t file_size = std::filesystem::file_size(ck.path(), ec);
+  if (ec) {
+    ck.fail("cannot read the file's size (" + ec.message() + ")");
+  }
+  storage = validate_counts_storage(ck, counts.get(), spath, shape, file_size,
+                                    IndexReading::with_filter_masks);
+  masks_pending = false;
+}
+
+void RunFile::State::make_stream(CountsRoute route) {
+  if (stream && stream_route == route) {
+    return;
+  }
+  read_pending_masks();
+  stream.reset();
+  ReadPlan scratch = plan;
+  const bool whole = plan.whole_numbers && route != CountsRoute::library_real;
+  stream.emplace(ck, layout.data.get(), layout.signal_name, plan.signal_path, shape, storage,
+                 whole, route == CountsRoute::automatic ? plan : scratch,
+                 route == CountsRoute::automatic || route == CountsRoute::direct_blocks);
+  stream_route = route;
 }
 
 // The counts' shape and type against what the program can hold.
@@ -188,8 +241,10 @@ void RunFile::State::read_boundaries() {
   }
 }
 
-RunFile::RunFile(std::string path) : st_(std::make_unique<State>(std::move(path))) {
+RunFile::RunFile(std::string path, Opening opening)
+    : st_(std::make_unique<State>(std::move(path))) {
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  st_->opening = opening;
   st_->open();
 }
 
@@ -215,6 +270,12 @@ void RunFile::load(int s) {
   if (s < 1 || s > st_->spectra) {
     st_->ck.fail("spectrum " + std::to_string(s) + " outside 1.." + std::to_string(st_->spectra));
   }
+  if (!st_->stream) {
+    if (st_->opening == Opening::probe) {
+      st_->ck.fail("the counts were not opened for reading");
+    }
+    st_->make_stream(CountsRoute::automatic);
+  }
   st_->stream->load(s - 1);
 }
 
@@ -239,7 +300,7 @@ divide_whole(const std::int32_t *counts, const float *widths, int from, int to, 
 } // namespace
 
 std::span<const std::int32_t> RunFile::whole_counts(int s) const {
-  if (!st_->plan.whole_numbers || !st_->stream || !st_->stream->holds(s - 1)) {
+  if (!st_->stream || !st_->stream->whole_numbers() || !st_->stream->holds(s - 1)) {
     return {};
   }
   return {st_->stream->whole_row(s - 1), static_cast<std::size_t>(st_->channels)};
@@ -256,7 +317,7 @@ void RunFile::values(int s, int first, int count, double *dest) {
   const int from = first - 1;
   const int to = std::min(first - 1 + count, n);
   if (to > from) {
-    if (st_->plan.whole_numbers) {
+    if (st_->stream->whole_numbers()) {
       divide_whole(st_->stream->whole_row(s - 1), st_->widths.data(), from, to, dest);
     } else {
       divide(st_->stream->real_row(s - 1), st_->widths.data(), from, to, dest);
@@ -266,6 +327,101 @@ void RunFile::values(int s, int first, int count, double *dest) {
   for (int k = std::max(to, from); k < first - 1 + count; ++k) {
     dest[k - from] = 0.0;
   }
+}
+
+std::vector<CountsRoute> RunFile::routes() const {
+  const ReadPlan &p = st_->plan;
+  std::vector<CountsRoute> all{CountsRoute::automatic};
+  if (p.chunk_order) {
+    all.push_back(CountsRoute::chunk_order);
+  }
+  if (p.direct_chunks) { // known once the blocks' reader is made
+    all.push_back(CountsRoute::direct_blocks);
+  }
+  if (p.whole_numbers) {
+    all.push_back(CountsRoute::library_whole);
+  }
+  all.push_back(CountsRoute::library_real);
+  return all;
+}
+
+std::vector<SpectrumTotal> RunFile::State::integrate_by_spectrum(int count, ChannelRange window) {
+  std::vector<SpectrumTotal> totals(static_cast<std::size_t>(count));
+  const auto first = static_cast<std::size_t>(window.first);
+  const auto n = static_cast<std::size_t>(window.count);
+  const std::span<const float> b(boundaries.data() + first, n + 1);
+  std::vector<double> values(stream->whole_numbers() ? 0 : n);
+  for (int s = 1; s <= count; ++s) {
+    stream->load(s - 1);
+    SpectrumTotal &t = totals[static_cast<std::size_t>(s - 1)];
+    if (stream->whole_numbers()) {
+      const std::span<const std::int32_t> row(stream->whole_row(s - 1) + first, n);
+      t.integral = integ_whole_counts(b, row, window.count, &t.notes);
+    } else {
+      const double *row = stream->real_row(s - 1);
+      divide(row, widths.data(), window.first, window.first + window.count, values.data());
+      t.integral = integ_spec(b, values, window.count, &t.notes);
+    }
+  }
+  return totals;
+}
+
+std::vector<SpectrumTotal> RunFile::integrate(int spectra, std::optional<ChannelRange> window,
+                                              CountsRoute route) {
+  State &st = *st_;
+  if (spectra < 0 || spectra > st.spectra) {
+    st.ck.fail("spectra 1 to " + std::to_string(spectra) + " asked, the run has spectra 1 to " +
+               std::to_string(st.spectra));
+  }
+  const ChannelRange w = window.value_or(ChannelRange{0, st.channels});
+  if (w.first < 0 || w.count < 0 || w.first > st.channels - w.count) {
+    st.ck.fail("time channels " + std::to_string(w.first + 1) + " to " +
+               std::to_string(static_cast<long long>(w.first) + w.count) +
+               " asked, the run has " + std::to_string(st.channels));
+  }
+  const std::vector<CountsRoute> possible = routes();
+  if (std::find(possible.begin(), possible.end(), route) == possible.end()) {
+    st.ck.fail("the counts cannot be read by the route asked");
+  }
+  if (st.opening == Opening::probe) {
+    st.ck.fail("the counts were not opened for reading");
+  }
+  if (route == CountsRoute::chunk_order ||
+      (route == CountsRoute::automatic && st.plan.chunk_order)) {
+    h5::Dataset counts(H5Dopen2(st.layout.data.get(), st.layout.signal_name.c_str(), H5P_DEFAULT));
+    H5Eclear2(H5E_DEFAULT);
+    if (counts) {
+      ChunkSumsRequest rq;
+      rq.dataset = counts.get();
+      rq.path = st.ck.path();
+      rq.shape = &st.shape;
+      rq.storage = &st.storage;
+      rq.spectra = spectra;
+      rq.first_channel = w.first;
+      rq.channel_count = w.count;
+      rq.boundaries = st.boundaries.data();
+      if (const auto sums = chunk_order_sums(rq)) {
+        std::vector<SpectrumTotal> totals(sums->size());
+        for (std::size_t i = 0; i < sums->size(); ++i) {
+          totals[i].integral = limit_total((*sums)[i], totals[i].notes);
+        }
+        st.plan.last_route = CountsRoute::chunk_order;
+        return totals;
+      }
+    }
+    // Not read whole this way (a damaged chunk): read spectrum by spectrum, which says why.
+    route = CountsRoute::automatic;
+  }
+  st.make_stream(route);
+  std::vector<SpectrumTotal> totals = st.integrate_by_spectrum(spectra, w);
+  st.plan.last_route = route;
+  if (route == CountsRoute::automatic) {
+    st.plan.last_route = st.plan.direct_chunks ? CountsRoute::direct_blocks
+                         : st.plan.whole_numbers ? CountsRoute::library_whole
+                                                 : CountsRoute::library_real;
+  }
+  st.make_stream(CountsRoute::automatic);
+  return totals;
 }
 
 } // namespace bantrisk::dataaccess

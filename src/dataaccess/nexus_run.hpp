@@ -2,6 +2,8 @@
 // One opened NeXus run file: finds the run's counts and time-channel boundaries, checks them
 // against the program's capacities, and streams the counts block by block. Used by the session
 // (dataaccess.cpp); kept free of HDF5 types so that tests can use it without the HDF5 headers.
+#include "dataaccess/dataaccess.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,12 +33,17 @@ struct ReadPlan {
   std::string boundaries_path;       // full HDF5 path of the time-channel boundaries
   bool whole_numbers = false;        // counts held as whole numbers in memory
   bool direct_chunks = false;        // chunks read as stored, and inflated, on a second thread
+  bool chunk_order = false;          // the whole run can be integrated in stored order
+  CountsRoute last_route = CountsRoute::automatic; // the route the last integration took
 };
+
+// How much of a run file an opening reads: the probe stops at the chunk index's records.
+enum class Opening { probe, full };
 
 class RunFile {
 public:
   // Opens and checks `path` (a full name); throws RunFileError naming it on any fault.
-  explicit RunFile(std::string path);
+  explicit RunFile(std::string path, Opening opening = Opening::full);
   ~RunFile();
   RunFile(const RunFile &) = delete;
   RunFile &operator=(const RunFile &) = delete;
@@ -56,6 +63,11 @@ public:
   // The counts of spectrum s (loaded) as whole numbers, one per channel; empty unless the run
   // holds 32-bit (or narrower) whole numbers or when s is not in the loaded block.
   std::span<const std::int32_t> whole_counts(int s) const;
+
+  // Spectra 1..spectra integrated over `window` (every channel when none), by `route`.
+  std::vector<SpectrumTotal> integrate(int spectra, std::optional<ChannelRange> window,
+                                       CountsRoute route);
+  std::vector<CountsRoute> routes() const;
 
 private:
   struct State;

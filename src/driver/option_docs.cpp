@@ -56,6 +56,9 @@ const ProgramDoc &program_doc() {
         {"Z_R", concat({"the folder of the spectrum file list ", list,
                         ", ending with /; unset, the list is looked for in the current "
                         "folder."})},
+        {"BANTRISK_THREADS",
+         "the number of threads (1 to 8) that read and decompress the run file's counts; unset "
+         "or outside that range, one per hardware thread, at most 8."},
     };
     d.files = {
         {results, "the results file: every report line of the check."},

@@ -1,6 +1,7 @@
 // Option 1: where the raw file is, and the integration of its spectra.
 #include "driver/raw_data.hpp"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <vector>
@@ -38,6 +39,27 @@ void locate_raw_file(Io &io, RunState &run, Answers &ask) {
   io.guard_input(full);
 }
 
+namespace {
+
+// The warnings of spectrum s, whose integral run.integrals[s] holds, from what its integration
+// had to do.
+void report_notes(Events &events, const RunState &run, std::int32_t s,
+                  const IntegrationNotes &notes) {
+  if (notes.not_a_number)
+    events.warning(concat({"** WARNING: spectrum ", exact_int(s),
+                           " has channels that are not numbers; they are counted as 0"}));
+  if (notes.out_of_range)
+    events.warning(concat({"** WARNING: spectrum ", exact_int(s),
+                           " has channels whose counts are infinite or beyond the range "
+                           "of whole numbers; they are counted as 0"}));
+  if (notes.clamped)
+    events.warning(concat({"** WARNING: total counts of spectrum ", exact_int(s),
+                           " lie beyond the range of whole numbers; limited to ",
+                           exact_int(run.integrals[static_cast<std::size_t>(s)])}));
+}
+
+} // namespace
+
 void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
                        const WholeCountsOf &whole_counts) {
   Events &events = io.events();
@@ -59,17 +81,20 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
         whole.size() >= static_cast<std::size_t>(run.channels)
             ? integ_whole_counts(b, whole, run.channels, &notes)
             : integ_spec(b, v, run.channels, &notes);
-    if (notes.not_a_number)
-      events.warning(concat({"** WARNING: spectrum ", exact_int(s),
-                             " has channels that are not numbers; they are counted as 0"}));
-    if (notes.out_of_range)
-      events.warning(concat({"** WARNING: spectrum ", exact_int(s),
-                             " has channels whose counts are infinite or beyond the range "
-                             "of whole numbers; they are counted as 0"}));
-    if (notes.clamped)
-      events.warning(concat({"** WARNING: total counts of spectrum ", exact_int(s),
-                             " lie beyond the range of whole numbers; limited to ",
-                             exact_int(run.integrals[static_cast<std::size_t>(s)])}));
+    report_notes(events, run, s, notes);
+  }
+}
+
+void integrate_run(Io &io, RunState &run, const std::vector<dataaccess::SpectrumTotal> &totals) {
+  Events &events = io.events();
+  const std::int32_t count = std::min<std::int32_t>(run.analysed,
+                                                    static_cast<std::int32_t>(totals.size()));
+  for (std::int32_t s = 1; s <= count; ++s) {
+    if (s % 100 == 0)
+      events.progress(s, run.analysed);
+    const dataaccess::SpectrumTotal &t = totals[static_cast<std::size_t>(s - 1)];
+    run.integrals[static_cast<std::size_t>(s)] = t.integral;
+    report_notes(events, run, s, t.notes);
   }
 }
 
@@ -93,6 +118,7 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
                         std::int32_t max_spectrum) {
   Console &con = io.console();
   try {
+    session.probe_source(run.full_input_name);
     session.mf_activate_session("MORLA", 0, 0);
     session.mf_select_source(run.full_input_name); // the file whose existence was checked
     session.mf_get("h_NSP1", "NSP1", 0);
@@ -113,15 +139,7 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
 
     con.write_line(free_format({"** DEAD SPECTRA SECTION **"}));
     con.write_line(free_format({"Please wait..."}));
-    const std::int32_t n = run.channels + 1;
-    integrate_spectra(
-        io, run,
-        [&](std::int32_t s, std::span<float> b, std::span<double> v) {
-          session.mf_get("h_DATA", " ", s);
-          session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", b.data(), 1, n);
-          session.mf_transfer("h_DATA.Y", "-->", "FLOAT64[]", v.data(), 1, n);
-        },
-        [&] { return session.whole_counts(); });
+    integrate_run(io, run, session.integrate(run.analysed));
 
     session.mf_release_handle("h_NSP1");
     session.mf_release_handle("h_NTC1");

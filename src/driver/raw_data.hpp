@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 namespace bantrisk {
 
@@ -25,5 +26,13 @@ using WholeCountsOf = std::function<std::span<const std::int32_t>()>;
 // integrated from them (the same integral, bit for bit).
 void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
                        const WholeCountsOf &whole_counts = {});
+
+namespace dataaccess {
+struct SpectrumTotal;
+}
+
+// Puts the integrals of spectra 1..run.analysed, as the run-file session gave them, into
+// run.integrals, with the progress lines and the warnings integrate_spectra gives for them.
+void integrate_run(Io &io, RunState &run, const std::vector<dataaccess::SpectrumTotal> &totals);
 
 } // namespace bantrisk

@@ -141,26 +141,43 @@ std::int32_t integ_spec(std::span<const float> boundaries, std::span<const doubl
 //   single-precision values next to it lie at least |c| * 2^-25 away: the product rounds to c
 //   in single precision, and c rounds to itself as a whole number (0 stays 0).
 // So the integral is the plain sum of the counts, limited as integ_spec limits it. Above 2^24
-// whole counts stop being single-precision values and about half the terms differ from c, so a
-// spectrum with any count beyond that range takes the channel-by-channel rule.
+// whole counts stop being single-precision values and about half the terms differ from c, so
+// the counts beyond that range take the channel-by-channel rule.
+std::int64_t whole_counts_terms(const float *boundaries, const std::int32_t *counts,
+                                std::size_t n) {
+  if (n == 0)
+    return 0;
+  const CountsSummary whole = summarise(counts, n);
+  constexpr std::int32_t exact_limit = 1 << 24;
+  if (whole.lowest >= -exact_limit && whole.highest <= exact_limit)
+    return whole.sum;
+  // Terms of counts within +-2^24 are the counts themselves; the others are formed as
+  // integ_spec forms them from counts / width. No term can be infinite or not a number.
+  IntegrationNotes unused;
+  std::int64_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int32_t c = counts[i];
+    if (c >= -exact_limit && c <= exact_limit) {
+      sum += c;
+    } else {
+      const float width = boundaries[i + 1] - boundaries[i];
+      sum += channel_term(width, static_cast<double>(c) / static_cast<double>(width), unused);
+    }
+  }
+  return sum;
+}
+
+std::int32_t limit_total(std::int64_t sum, IntegrationNotes &notes) {
+  return limited(sum, notes);
+}
+
 std::int32_t integ_whole_counts(std::span<const float> boundaries,
                                 std::span<const std::int32_t> counts, std::int32_t n,
                                 IntegrationNotes *notes) {
   IntegrationNotes local;
   IntegrationNotes &note = reset(notes, local);
   const std::size_t channels = channels_of(n, boundaries.size(), counts.size());
-  if (channels == 0)
-    return 0;
-  const CountsSummary whole = summarise(counts.data(), channels);
-  constexpr std::int32_t exact_limit = 1 << 24;
-  if (whole.lowest >= -exact_limit && whole.highest <= exact_limit)
-    return limited(whole.sum, note);
-  return by_channel(
-      boundaries, channels,
-      [&](std::size_t i, float width) {
-        return static_cast<double>(counts[i]) / static_cast<double>(width);
-      },
-      note);
+  return limited(whole_counts_terms(boundaries.data(), counts.data(), channels), note);
 }
 
 } // namespace bantrisk

@@ -1,5 +1,6 @@
 #pragma once
 // The total counts of one spectrum from its time-channel histogram.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -29,5 +30,16 @@ std::int32_t integ_spec(std::span<const float> boundaries, std::span<const doubl
 std::int32_t integ_whole_counts(std::span<const float> boundaries,
                                 std::span<const std::int32_t> counts, std::int32_t n,
                                 IntegrationNotes *notes = nullptr);
+
+// The same integral before it is limited: the exact 64-bit sum of the channel terms of whole
+// counts (boundaries[0..n] and counts[0..n-1], n = counts.size()). Each term is a whole number
+// below 2^32 in size, so for fewer than 2^31 channels no 64-bit limit can be reached and the sum
+// of a spectrum can be formed from any split of its channels, added in any order:
+// integ_whole_counts is limit_total of the sum of the parts. Boundaries must hold n+1 values.
+std::int64_t whole_counts_terms(const float *boundaries, const std::int32_t *counts,
+                                std::size_t n);
+
+// A spectrum's 64-bit total limited to the 32-bit range, noting in `notes` when it was.
+std::int32_t limit_total(std::int64_t sum, IntegrationNotes &notes);
 
 } // namespace bantrisk

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace bantrisk {
@@ -17,8 +18,13 @@ constexpr std::size_t temp_slots = 64;
 constexpr std::size_t temp_name_room = 4096;
 std::array<std::array<char, temp_name_room>, temp_slots> temp_names{};
 std::array<volatile std::sig_atomic_t, temp_slots> temp_used{};
+volatile std::sig_atomic_t helper_child = 0;
 
 extern "C" void remove_temporaries_and_end(int sig) {
+  if (const pid_t child = helper_child; child > 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
   for (std::size_t i = 0; i < temp_slots; ++i)
     if (temp_used[i] != 0)
       ::unlink(temp_names[i].data());
@@ -43,6 +49,10 @@ void install_signal_handling() {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP})
     if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
       ::sigaction(sig, &action, nullptr);
+}
+
+void set_helper_child(int pid) {
+  helper_child = pid;
 }
 
 int register_temporary(const std::string &temp) {

@@ -18,6 +18,10 @@ int register_temporary(const std::string &temp);
 // The temporary file of `slot` has been renamed or removed.
 void forget_temporary(int slot);
 
+// A helper child process the program waits for (the probe of a run file): a terminating signal
+// ends and reaps it before the program ends. 0: none.
+void set_helper_child(int pid);
+
 enum class FolderLock { held, busy, unavailable };
 // Takes an exclusive lock on `folder` itself (no lock file), held until the process ends.
 // busy: another process holds it; unavailable: the folder cannot be locked (not readable, or a

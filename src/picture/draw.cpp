@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/draw.hpp"
 #include "picture/picture.hpp"
 
 namespace bantrisk::picture {
@@ -657,7 +658,7 @@ struct StaticDataRelease {
 
 } // namespace
 
-std::string render(const Description &d, Format format) {
+std::string draw_picture(const Description &d, Format format) {
   static const StaticDataRelease release;
   const SilencedErrors silenced(d.quiet);
   const Layout l = layout_of(d);
