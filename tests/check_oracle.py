@@ -30,6 +30,7 @@ ap.add_argument("--hard-mask")
 ap.add_argument("--reference")
 ap.add_argument("--variation", type=float, default=1.1)
 ap.add_argument("--mask-spectra", default="dead")
+ap.add_argument("--tof-range")  # T1:T2, the window of the run files' integration
 a = ap.parse_args()
 
 
@@ -38,7 +39,13 @@ def path(name):
 
 
 def run_totals(name):
-    counts = h5py.File(name, "r")["raw_data_1/detector_1/counts"][()].astype(np.int64)
+    detector = h5py.File(name, "r")["raw_data_1/detector_1"]
+    counts = detector["counts"][()].astype(np.int64)
+    if a.tof_range:
+        # The channels whose two boundaries lie within the window, in single precision.
+        t1, t2 = (np.float32(t) for t in a.tof_range.split(":"))
+        edges = detector["time_of_flight"][()].astype(np.float32)
+        counts = counts[:, (edges[:-1] >= t1) & (edges[1:] <= t2)]
     return np.concatenate([[0], counts.sum(axis=1)])
 
 
@@ -190,6 +197,11 @@ got = {
     "low_spectra": set(x["spectrum"] for x in summary["low_spectra"]),
     "high_spectra": set(x["spectrum"] for x in summary["high_spectra"]),
 }
+# The module averages show the integrals themselves (over the window, with --tof-range).
+expected["module_averages"] = set(
+    (label, float(m["average"])) for label, m in mods.items() if m["total"] != 0)
+got["module_averages"] = set(
+    (m["label"], float(f32(m["average"]))) for m in summary["modules"] if m.get("average") is not None)
 if a.reference:
     got["varying"] = set(x["spectrum"] for x in summary["reference"]["varying"])
     got["newly_dead"] = set(summary["reference"]["newly_dead"])

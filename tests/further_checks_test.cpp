@@ -1,7 +1,7 @@
 // The further checks of `bantrisk check` (--statistic, --significance, --hard-mask,
-// --mask-spectra lists, --reference, --fail-on) on Poisson runs of the generator, judged by an
-// independent oracle (tests/check_oracle.py, numpy and h5py, written from the documented rules)
-// and by what the generator planted.
+// --mask-spectra lists, --reference, --fail-on, --tof-range) on Poisson runs of the generator,
+// judged by an independent oracle (tests/check_oracle.py, numpy and h5py, written from the
+// documented rules) and by what the generator planted.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -130,6 +130,8 @@ TEST(FurtherChecks, EveryOptionAndCombinationAgreesWithTheOracle) {
        "--median --significance 3.3 --mask-spectra dead,modules", 0},
       {"hard mask", "--hard-mask hard.msk --statistic median --mask-spectra dead,modules",
        "--hard-mask hard.txt --median --mask-spectra dead,modules", 0},
+      {"time-of-flight window", "--tof-range 3000:12000 --significance 3.3 --mask-spectra modules",
+       "--tof-range 3000:12000 --significance 3.3 --mask-spectra modules", 0},
   };
   // The hard mask: every spectrum of the module planted at 2 times, and two more.
   const std::string twice = planted_module(scratch.path() / "run/planted.txt", "2");
@@ -165,14 +167,18 @@ TEST(FurtherChecks, EveryOptionAndCombinationAgreesWithTheOracle) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(check(scratch, "run", c.options + " --mask m.msk --summary s.json"), c.status)
         << read_file(scratch.path() / ".errors");
-    EXPECT_EQ(oracle(scratch, "run", "s.json", c.judged), "checked 6\n");
+    EXPECT_EQ(oracle(scratch, "run", "s.json", c.judged), "checked 7\n");
     const std::string results = read_file(scratch.path() / "bantrisk.dat");
     EXPECT_EQ(results.find(" Reference statistic = median\n") != std::string::npos,
               c.judged.find("--median") != std::string::npos);
     EXPECT_EQ(results.find(" Significance =   3.3000 error bars\n") != std::string::npos,
               c.judged.find("--significance") != std::string::npos);
+    EXPECT_EQ(results.find(" Time-of-flight window = 3000 to 12000: time channels ") !=
+                  std::string::npos,
+              c.judged.find("--tof-range") != std::string::npos);
     EXPECT_EQ(schema_faults(scratch.path() / "s.json"), "");
     const nlohmann::json s = json_of(scratch.path() / "s.json");
+    EXPECT_EQ(s.contains("tof_range"), c.judged.find("--tof-range") != std::string::npos);
     if (c.options.find("--hard-mask") != std::string::npos) {
       // The module is left out, not reported, and masked as such.
       for (const auto &m : s["modules"])
@@ -241,7 +247,7 @@ TEST(FurtherChecks, ReferenceFlagsExactlyTheSpectraThatChanged) {
                               "--summary s.json"),
               c.varying.empty() ? 0 : 3)
         << read_file(scratch.path() / ".errors");
-    EXPECT_EQ(oracle(scratch, c.dir, "s.json", options + " --mask-spectra varying"), "checked 8\n");
+    EXPECT_EQ(oracle(scratch, c.dir, "s.json", options + " --mask-spectra varying"), "checked 9\n");
     EXPECT_EQ(schema_faults(scratch.path() / "s.json"), "");
     const nlohmann::json s = json_of(scratch.path() / "s.json");
     EXPECT_EQ(spectra_of(s["reference"]["varying"]), c.varying);
@@ -293,6 +299,10 @@ TEST(FurtherChecks, BadInputsAreRefusedWithOneLine) {
       {"--variation 1.2", 2, "--variation needs --reference"},
       {"--fail-on dead,any", 2, "--fail-on: dead is not one of"},
       {"--mask m --mask-spectra dead,,modules", 2, "--mask-spectra: '' is not one of"},
+      {"--tof-range 30000:40000", 1,
+       "bantrisk: --tof-range: no time channel of the run lies within 30000 to 40000; its "
+       "channels span "},
+      {"--tof-range 12:3", 2, "--tof-range: 12:3 begins after it ends"},
   };
   write_file("ref.ans", " 300\n");
   for (const auto &c : cases) {

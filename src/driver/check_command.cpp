@@ -156,8 +156,7 @@ public:
     run.extension = o_.extension;
     run.run_number = *o_.run;
     const std::string raw(trimmed(compose_raw_name(run.raw_directory, run.raw_directory_length,
-                                                   run.instrument, run.run_number,
-                                                   run.extension)));
+                                                   run.instrument, run.run_number, run.extension)));
     if (!file_exists(raw))
       throw ProgramStop::report(missing_raw_file(full_name_of(raw)));
     return std::nullopt;
@@ -217,13 +216,13 @@ public:
     const std::string spectra = exact_int(run.spectra);
     const std::string file = full_name_of(run.spectra_name);
     const std::string where =
-        o_.spectra_file ? std::string()
-                        : concat({" (named in ", trimmed(run.list_name), " for ", spectra,
-                                  " spectra)"});
-    throw ProgramStop::report(concat({"the spectra file ", file, where, " is for ",
-                                      exact_int(largest), " spectra, but the run has ", spectra,
-                                      "; name the spectra file for ", spectra,
-                                      " spectra with --spectra-file"}));
+        o_.spectra_file
+            ? std::string()
+            : concat({" (named in ", trimmed(run.list_name), " for ", spectra, " spectra)"});
+    throw ProgramStop::report(
+        concat({"the spectra file ", file, where, " is for ", exact_int(largest),
+                " spectra, but the run has ", spectra, "; name the spectra file for ", spectra,
+                " spectra with --spectra-file"}));
   }
 
   void unlisted_spectra_file(Io &, RunState &run, bool read_failure) override {
@@ -274,8 +273,8 @@ private:
     if (o_.raw_dir)
       origin = concat({"its folder is --raw-dir ", *o_.raw_dir, "; name another with --raw-dir"});
     else if (const auto value = env_(variable); value && !value->empty())
-      origin = concat({"its folder is ", variable, "=", *value,
-                       "; name another with --raw-dir or ", variable});
+      origin = concat(
+          {"its folder is ", variable, "=", *value, "; name another with --raw-dir or ", variable});
     else
       origin = concat({variable, value ? " is empty" : " is unset",
                        ", so the current folder was looked in; name the folder of the raw files "
@@ -372,6 +371,7 @@ void tell_incomplete(CheckEvents &events, const PlacedFiles &placed, const Outpu
 // masked spectrum with its reasons.
 bool further_checks(const CheckOptions &o) {
   return o.median || o.significance > 0.0f || o.hard_mask || o.reference || !o.fail_on.empty() ||
+         o.tof_range ||
          (o.mask_option != mask_dead && o.mask_option != (mask_dead | mask_low_high));
 }
 
@@ -447,6 +447,7 @@ int run_check(const CheckOptions &options, const EnvLookup &env, std::ostream &o
   run->rules.statistic = options.median ? Statistic::median : Statistic::mean;
   run->rules.significance = options.significance;
   run->rules.variation = options.variation;
+  run->rules.tof_range = options.tof_range;
   try {
     if (options.hard_mask)
       load_hard_mask(*run, *options.hard_mask);

@@ -9,6 +9,7 @@
 #include "driver/answers.hpp"
 #include "lib/check_defaults.hpp"
 #include "lib/io.hpp"
+#include "lib/tof_window.hpp"
 
 namespace bantrisk {
 
@@ -28,6 +29,7 @@ struct CheckOptions {
   std::optional<std::string> run_file;
   std::optional<std::string> integrals;
   std::int32_t max_spectrum = 0;
+  std::optional<TofRange> tof_range; // every channel without one
 
   // Detector map: at most one of the two.
   std::optional<std::string> spectrum_list;

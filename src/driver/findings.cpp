@@ -94,6 +94,8 @@ Findings gather_findings(const RunState &run) {
 
   f.median = run.rules.statistic == Statistic::median;
   f.significance = run.rules.significance;
+  f.tof_range = run.rules.tof_range;
+  f.tof_channels = run.rules.tof_channels;
   if (!run.rules.hard_masked.empty())
     f.hard_masked = run.rules.hard_mask_list;
   if (run.rules.reference) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/run_state.hpp"
+#include "lib/tof_window.hpp"
 
 namespace bantrisk {
 
@@ -87,6 +88,8 @@ struct Findings {
   float significance = 0.0f;                            // 0: no error-bar test
   std::optional<std::vector<std::int32_t>> hard_masked; // with a hard mask: its spectra
   std::optional<ReferenceSummary> reference;
+  std::optional<TofRange> tof_range;        // the window of the integration, if any
+  std::optional<ChannelRange> tof_channels; // and the run's channels in it
 
   // The found modules and spectra in one state, in report order.
   std::vector<FoundModule> modules_in(State state) const;

@@ -81,6 +81,18 @@ BankLimits bank_limits_of(const std::string &text) {
           single_real(option, text.substr(second + 1))};
 }
 
+TofRange tof_range_of(const std::string &text) {
+  const std::string_view option = "--tof-range";
+  const auto colon = text.find(':');
+  if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos)
+    throw UsageError{concat({option, ": ", shown_value(text), " is not of the form T1:T2"})};
+  const TofRange range{single_real(option, text.substr(0, colon)),
+                       single_real(option, text.substr(colon + 1))};
+  if (range.t1 > range.t2)
+    throw UsageError{concat({option, ": ", shown_value(text), " begins after it ends"})};
+  return range;
+}
+
 // File names are held without trailing blanks, so a name must not end with one.
 std::string checked_name(std::string_view option, const std::string &name) {
   if (trimmed(name).size() != name.size() || name.empty())
@@ -257,8 +269,9 @@ std::vector<OptionDef> make_table() {
                                   "(default ",
                                   extension, "); with --run"}),
                           false, &O::extension));
-  t.push_back(file_option("--run-file", source, "integrate the spectra of this run file (an HDF5 file), whatever its name",
-                          &O::run_file));
+  t.push_back(file_option(
+      "--run-file", source,
+      "integrate the spectra of this run file (an HDF5 file), whatever its name", &O::run_file));
   t.push_back(file_option("--integrals", source,
                           concat({"check the spectrum integrals that an earlier check saved "
                                   "(with --save-integrals, or the dialogue's ",
@@ -270,6 +283,11 @@ std::vector<OptionDef> make_table() {
                      [](O &o, V v) {
                        o.max_spectrum = whole_number("--max-spectrum", v, 0, max_spectrum_bound);
                      }));
+  t.push_back(valued("--tof-range", "T1:T2", source,
+                     "integrate each spectrum over the time channels whose two boundaries lie "
+                     "within T1 to T2 (the run's time of flight, in its unit), not over every "
+                     "channel; the reference run of --reference too; with --run or --run-file",
+                     [](O &o, V v) { o.tof_range = tof_range_of(v); }));
 
   t.push_back(file_option("--spectrum-list", map,
                           concat({"the list that names the spectra file for each number of "
@@ -364,7 +382,8 @@ std::vector<OptionDef> make_table() {
       "--save-integrals", "FILE", outputs,
       concat({"save the spectrum integrals in FILE (default ", default_integrals_file,
               "), for a later check with --integrals: the number of spectra, then a line per "
-              "spectrum, its number and its total counts; - writes them on standard output; without this option nothing is "
+              "spectrum, its number and its total counts; - writes them on standard output; "
+              "without this option nothing is "
               "saved"}),
       [](O &o, V v) {
         o.save_integrals =
@@ -531,8 +550,9 @@ void check_combination(const std::vector<Given> &given) {
   for (const std::string_view name : {"--instrument", "--raw-dir", "--extension"})
     if (has(name) && !has("--run"))
       throw UsageError{concat({name, " needs --run"})};
-  if (has("--max-spectrum") && has("--integrals"))
-    throw UsageError{"--max-spectrum needs --run or --run-file"};
+  for (const std::string_view name : {"--max-spectrum", "--tof-range"})
+    if (has(name) && has("--integrals"))
+      throw UsageError{concat({name, " needs --run or --run-file"})};
   if (has("--spectrum-list") && has("--spectra-file"))
     throw UsageError{"--spectrum-list and --spectra-file exclude each other"};
   for (const std::string_view name : {"--mask-spectra", "--mask-format"})
@@ -545,8 +565,8 @@ void check_combination(const std::vector<Given> &given) {
       if (g.value == "-" && g.def->name == output)
         to_stdout.emplace_back(output);
   if (to_stdout.size() > 1)
-    throw UsageError{concat({joined(to_stdout, " and "),
-                             " name standard output (-), which takes only one of them"})};
+    throw UsageError{concat(
+        {joined(to_stdout, " and "), " name standard output (-), which takes only one of them"})};
   if (has("--variation") && !has("--reference"))
     throw UsageError{"--variation needs --reference"};
 }
@@ -569,8 +589,8 @@ std::string cli_name(const OptionDef &d) {
 // an option, or nothing at the end of the line. The option stands alone there as a word, spelt
 // as in the table or as its short name.
 std::optional<std::string> word_after_bare(std::span<const std::string> args, const OptionDef &d) {
-  const std::string short_form = d.short_name != 0 ? concat({"-", std::string(1, d.short_name)})
-                                                   : std::string();
+  const std::string short_form =
+      d.short_name != 0 ? concat({"-", std::string(1, d.short_name)}) : std::string();
   for (std::size_t i = 0; i < args.size(); ++i)
     if (args[i] == d.name || (!short_form.empty() && args[i] == short_form)) {
       if (i + 1 == args.size())
@@ -595,9 +615,10 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
   app.allow_extras();
   std::vector<std::pair<const CLI::Option *, const OptionDef *>> rows;
   for (const OptionDef &d : table) {
-    CLI::Option *opt = d.takes == Takes::nothing
-                           ? app.add_flag(cli_name(d))
-                           : app.add_option(cli_name(d))->expected(0, 1)->default_str(no_value_mark);
+    CLI::Option *opt =
+        d.takes == Takes::nothing
+            ? app.add_flag(cli_name(d))
+            : app.add_option(cli_name(d))->expected(0, 1)->default_str(no_value_mark);
     opt->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     rows.emplace_back(opt, &d);
   }
@@ -627,8 +648,8 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
       }
       continue;
     }
-    const auto row = std::find_if(rows.begin(), rows.end(),
-                                  [opt](const auto &r) { return r.first == opt; });
+    const auto row =
+        std::find_if(rows.begin(), rows.end(), [opt](const auto &r) { return r.first == opt; });
     if (row == rows.end())
       continue;
     const OptionDef *def = row->second;
@@ -651,9 +672,9 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
       const auto next = word_after_bare(args, *def);
       if (!next)
         throw UsageError{concat({def->name, " needs a value: ", usage})};
-      throw UsageError{concat({def->name, " needs a value (", usage, "), but ", *next,
-                               " is an option; for a value of that name write ", def->name, "=",
-                               *next})};
+      throw UsageError{
+          concat({def->name, " needs a value (", usage, "), but ", *next,
+                  " is an option; for a value of that name write ", def->name, "=", *next})};
     }
     if (!def->repeatable)
       for (std::size_t j = 0; j < i; ++j)
@@ -662,8 +683,8 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
     if (!def->choices.empty() &&
         std::find(def->choices.begin(), def->choices.end(), g.value) == def->choices.end()) {
       std::vector<std::string> choices(def->choices.begin(), def->choices.end());
-      throw UsageError{
-          concat({def->name, ": ", shown_value(g.value), " is not one of ", joined(choices, ", ")})};
+      throw UsageError{concat(
+          {def->name, ": ", shown_value(g.value), " is not one of ", joined(choices, ", ")})};
     }
   }
 
@@ -679,9 +700,9 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
   if (first_stray) {
     // Right after a flag, the word was most likely meant as its value.
     const bool after_flag = before_stray != nullptr && before_stray->takes == Takes::nothing;
-    throw UsageError{concat({"unexpected argument ", shown_value(*first_stray),
-                             after_flag ? " (" : "", after_flag ? before_stray->name : "",
-                             after_flag ? " takes no value)" : ""})};
+    throw UsageError{
+        concat({"unexpected argument ", shown_value(*first_stray), after_flag ? " (" : "",
+                after_flag ? before_stray->name : "", after_flag ? " takes no value)" : ""})};
   }
 
   check_combination(given);
@@ -705,7 +726,8 @@ ParsedCommandLine parse_top(std::span<const std::string> args) {
   CLI::App app{"", "bantrisk"};
   app.set_help_flag();
   app.allow_extras();
-  CLI::Option *help = app.add_flag("-h,--help")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option *help =
+      app.add_flag("-h,--help")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   CLI::Option *version =
       app.add_flag("-V,--version")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   CLI::Option *words = app.add_option("word")->expected(0, -1)->allow_extra_args();

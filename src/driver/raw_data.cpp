@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "dataaccess/dataaccess.hpp"
@@ -15,8 +16,10 @@
 #include "lib/integration.hpp"
 #include "lib/io.hpp"
 #include "lib/messages.hpp"
+#include "lib/program_stop.hpp"
 #include "lib/raw_location.hpp"
 #include "lib/text.hpp"
+#include "lib/tof_window.hpp"
 
 namespace bantrisk {
 
@@ -87,8 +90,8 @@ void integrate_spectra(Io &io, RunState &run, const SpectrumFetch &fetch,
 
 void integrate_run(Io &io, RunState &run, const std::vector<dataaccess::SpectrumTotal> &totals) {
   Events &events = io.events();
-  const std::int32_t count = std::min<std::int32_t>(run.analysed,
-                                                    static_cast<std::int32_t>(totals.size()));
+  const std::int32_t count =
+      std::min<std::int32_t>(run.analysed, static_cast<std::int32_t>(totals.size()));
   for (std::int32_t s = 1; s <= count; ++s) {
     if (s % 100 == 0)
       events.progress(s, run.analysed);
@@ -114,8 +117,30 @@ void check_run_sizes(const RunState &run) {
 
 } // namespace
 
+namespace {
+
+// The channels of the check's time-of-flight window in the selected run, from the run's
+// boundaries (the same for every spectrum, so those of spectrum 1).
+ChannelRange window_channels(dataaccess::Session &session, const RunState &run,
+                             const TofRange &range, std::string_view run_label) {
+  std::vector<float> boundaries(static_cast<std::size_t>(run.channels) + 1, 0.0f);
+  if (run.spectra >= 1 && run.channels >= 1) {
+    session.mf_get("h_DATA", " ", 1);
+    session.mf_transfer("h_DATA.X", "-->", "FLOAT32[]", boundaries.data(), 1, run.channels + 1);
+  } else {
+    boundaries.clear(); // no channel to lie within the window
+  }
+  const auto window = tof_channels(boundaries, range.t1, range.t2);
+  if (!window)
+    throw ProgramStop::report(
+        concat({"--tof-range: ", empty_window_reason(boundaries, range.t1, range.t2, run_label)}));
+  return *window;
+}
+
+} // namespace
+
 void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
-                        std::int32_t max_spectrum) {
+                        std::int32_t max_spectrum, std::string_view run_label) {
   Console &con = io.console();
   try {
     session.probe_source(run.full_input_name);
@@ -137,9 +162,15 @@ void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
     if (max_spectrum <= 0)
       run.analysed = run.spectra;
 
+    std::optional<ChannelRange> window;
+    if (run.rules.tof_range) {
+      window = window_channels(session, run, *run.rules.tof_range, run_label);
+      run.rules.tof_channels = window;
+    }
+
     con.write_line(free_format({"** DEAD SPECTRA SECTION **"}));
     con.write_line(free_format({"Please wait..."}));
-    integrate_run(io, run, session.integrate(run.analysed));
+    integrate_run(io, run, session.integrate(run.analysed, window));
 
     session.mf_release_handle("h_NSP1");
     session.mf_release_handle("h_NTC1");

@@ -52,9 +52,12 @@ void load_reference(Io &io, RunState &run, dataaccess::Session &session, const s
     // Integrated as a run is, over every channel, through its own tables.
     auto reference = std::make_unique<RunState>();
     reference->full_input_name = name_text(rules.reference_file);
+    reference->rules.tof_range = rules.tof_range; // the same window, in the reference's channels
     try {
-      integrate_raw_file(io, *reference, session, 0);
+      integrate_raw_file(io, *reference, session, 0, "the reference run");
     } catch (const ProgramStop &stop) {
+      if (stop.message().starts_with("--tof-range"))
+        throw;
       throw ProgramStop::report(concat({"--reference: ", trimmed(stop.message())}));
     }
     rules.reference_spectra = reference->spectra;

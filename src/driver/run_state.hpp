@@ -13,6 +13,7 @@
 #include "lib/check_defaults.hpp"
 #include "lib/detector_numbering.hpp"
 #include "lib/text.hpp"
+#include "lib/tof_window.hpp"
 
 namespace bantrisk {
 
@@ -89,6 +90,10 @@ struct CheckRules {
   std::int32_t reference_spectra = 0;
   std::vector<std::int32_t> reference_integrals;
   float variation = default_variation;
+  // The time-of-flight window each spectrum of a run file is integrated over (every channel
+  // without one), and, once the run's boundaries are known, its channels.
+  std::optional<TofRange> tof_range;
+  std::optional<ChannelRange> tof_channels;
 };
 
 // What the checks decide about a module or a spectrum, decided once: the report line, the

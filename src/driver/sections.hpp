@@ -29,9 +29,11 @@ void load_reference(Io &io, RunState &run, dataaccess::Session &session, const s
 // run number, and checked (a missing file ends the program).
 void locate_raw_file(Io &io, RunState &run, Answers &ask = dialogue());
 // Option 1: opens the run file, reads its sizes, integrates spectra 1..analysed (the maximum
-// asked, 0 meaning all) and closes the run file.
+// asked, 0 meaning all) and closes the run file. With a time-of-flight window in the rules,
+// each spectrum is integrated over the window's channels, which are kept in the rules; a window
+// holding no channel of the run ends the check, the message naming the run as `run_label`.
 void integrate_raw_file(Io &io, RunState &run, dataaccess::Session &session,
-                        std::int32_t max_spectrum);
+                        std::int32_t max_spectrum, std::string_view run_label = "the run");
 // The zero-count list and its report.
 void zero_count_report(Io &io, RunState &run);
 // The spectrum file list, the spectra file, the count checks and the split of every entry.

@@ -126,6 +126,11 @@ std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mas
     summary["statistic"] = "median";
   if (f.significance > 0.0f)
     summary["significance"] = f.significance;
+  if (f.tof_range && f.tof_channels)
+    summary["tof_range"] = {{"from", f.tof_range->t1},
+                            {"to", f.tof_range->t2},
+                            {"first_channel", f.tof_channels->first + 1},
+                            {"channels", f.tof_channels->count}};
   if (f.hard_masked)
     summary["hard_masked"] = *f.hard_masked;
   if (f.reference)

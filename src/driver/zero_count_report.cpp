@@ -40,6 +40,14 @@ void zero_count_report(Io &io, RunState &run) {
   io.write_line(results_unit, free_format({"Number of spectra with zero counts = ", z}));
   con.write_line(free_format({"The following spectra have zero counts..."}));
   io.write_line(results_unit, free_format({first_chars(run.full_input_name, 79)}));
+  if (const auto &window = run.rules.tof_channels; window && run.rules.tof_range)
+    io.write_line(
+        results_unit,
+        free_format(
+            {concat({"Time-of-flight window = ", shortest_real(run.rules.tof_range->t1), " to ",
+                     shortest_real(run.rules.tof_range->t2), ": time channels ",
+                     exact_int(window->first + 1), " to ", exact_int(window->first + window->count),
+                     " of ", exact_int(run.channels)})}));
   io.write_line(results_unit, free_format({"** DEAD SPECTRA SECTION **"}));
 
   // Full rows, then the short one; each row on the console first, then in the results file.

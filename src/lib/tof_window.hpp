@@ -17,6 +17,12 @@ struct ChannelRange {
   bool operator==(const ChannelRange &) const = default;
 };
 
+// A time-of-flight window as a check is given it: from t1 to t2, in the run's time unit.
+struct TofRange {
+  float t1 = 0.0f;
+  float t2 = 0.0f;
+};
+
 // The channels whose two boundaries both lie within [t1, t2] (bounds included), among the
 // channels of `boundaries` (the run's n + 1 boundaries, strictly increasing, as the run-file
 // layer gives them: the channels found are then consecutive). Nothing when no channel lies
