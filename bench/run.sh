@@ -7,7 +7,7 @@
 # Builds the Release binaries in build-bench/ and writes runs of $SPECTRA x $CHANNELS (default
 # 20000 x 2000) into scratch/bench/:
 #   plain      the generator's standard run, chunks of about 256 KiB, not compressed
-#   gzip       Poisson counts around 300 a channel, 64-spectrum chunks, deflate level 1 (about
+#   gzip       Poisson counts around 20 a channel, 64-spectrum chunks, deflate level 1 (about
 #              4 x smaller)
 #   spectrum1  the same counts in chunks of one spectrum (1 x channels), level 1
 #   channel1   the same counts in chunks of one channel across every spectrum (spectra x 1)
@@ -52,7 +52,7 @@ make_run() {
   plain) "$build/bantrisk-mkrun" --spectra "$spectra" --channels "$channels" --dir "$dir" >/dev/null ;;
   gzip)
     "$build/bantrisk-mkrun" --spectra "$spectra" --channels "$channels" --dir "$dir" \
-      --poisson $((300 * channels)) --chunk-spectra 64 --gzip 1 >/dev/null
+      --poisson $((20 * channels)) --chunk-spectra 64 --gzip 1 >/dev/null
     ;;
   spectrum1 | channel1)
     mkdir -p "$dir"

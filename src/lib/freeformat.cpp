@@ -152,21 +152,40 @@ bool parse_real(std::string_view token, float &value) {
 }
 
 bool read_text_line(std::istream &in, std::string &line) {
+  using traits = std::istream::traits_type;
   line.clear();
+  const std::istream::sentry ready(in, true);
+  if (!ready)
+    return false;
+  // Straight from the stream's buffer: a line of a spectra file of 20000 entries is read a
+  // character at a time, and the stream's own get() costs a sentry for every one of them.
+  std::streambuf &buf = *in.rdbuf();
   bool any = false;
-  for (char c = 0; in.get(c);) {
-    any = true;
-    if (c == '\n')
-      break;
-    if (line.size() >= static_cast<std::size_t>(max_line_length)) {
-      // An endless record is a damaged file: the read fails rather than fill the memory.
-      line.clear();
-      in.setstate(std::ios::badbit);
-      return false;
+  try {
+    for (;;) {
+      const traits::int_type c = buf.sbumpc();
+      if (traits::eq_int_type(c, traits::eof())) {
+        in.setstate(std::ios::eofbit | std::ios::failbit);
+        break;
+      }
+      any = true;
+      if (c == '\n')
+        break;
+      if (line.size() >= static_cast<std::size_t>(max_line_length)) {
+        // An endless record is a damaged file: the read fails rather than fill the memory.
+        line.clear();
+        in.setstate(std::ios::badbit);
+        return false;
+      }
+      line.push_back(traits::to_char_type(c));
     }
-    line.push_back(c);
+  } catch (const std::ios_base::failure &) {
+    // A read error of the file's buffer.
+    line.clear();
+    in.setstate(std::ios::badbit);
+    return false;
   }
-  if (!any || in.bad())
+  if (!any)
     return false;
   if (!line.empty() && line.back() == '\r')
     line.pop_back();
