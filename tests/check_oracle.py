@@ -16,10 +16,11 @@ import json
 import h5py
 import numpy as np
 
+from detector_codes import module_of
+
 f32 = np.float32
 LOW = [None, 0.1, 0.25, 0.44, 0.55, 0.75, 0.44, 0.1, 0.2]
 HIGH = [None, 1.9, 2.5, 1.64, 1.65, 1.25, 1.64, 1.64, 1.64]
-SIDES = "EWUD"
 
 ap = argparse.ArgumentParser()
 ap.add_argument("folder")
@@ -56,18 +57,6 @@ def totals_of(name):
     words = open(name).read().split()
     n = int(words[0])
     return np.array([0] + [int(words[2 + 2 * i]) for i in range(n)], dtype=np.int64)
-
-
-def module_of(code):
-    """(label, bank slot) of a module entry, or None (element group 2 or more, bank 9)."""
-    bank, side, module, element = code // 100000, code // 10000 % 10, code // 1000 % 10, code % 1000
-    if bank == 9 or element >= 200:
-        return None
-    if bank in (0, 8):
-        return f"0{SIDES[side]}1", 8
-    if bank == 5 and side >= 2:
-        side, module = side - 2, module + 9
-    return f"{bank}{SIDES[side]}{module}", bank
 
 
 totals = run_totals(path("KRV01234.RAW"))

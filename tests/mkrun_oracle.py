@@ -24,6 +24,8 @@ import sys
 import h5py
 import numpy as np
 
+from detector_codes import module_of
+
 folder, run, totals_name = sys.argv[1:4]
 reference = sys.argv[4:6]
 
@@ -42,19 +44,6 @@ level = float(planted["poisson"][0])
 spectra_file = open(path("specfile.dat")).read().split("\n")[1].split()[1]
 values = " ".join(open(path(spectra_file)).read().split("\n")[3:]).split()
 entries = [(int(values[i]), int(values[i + 1])) for i in range(0, len(values) - 1, 2)]
-SIDES = "EWUD"
-
-
-def module_of(code):
-    """(label, bank slot) of a module entry, or None (element group 2 or more, bank 9)."""
-    bank, side, module, element = code // 100000, code // 10000 % 10, code // 1000 % 10, code % 1000
-    if bank == 9 or element >= 200:
-        return None
-    if bank in (0, 8):
-        return f"0{SIDES[side]}1", 8
-    if bank == 5 and side >= 2:
-        side, module = side - 2, module + 9
-    return f"{bank}{SIDES[side]}{module}", bank
 
 
 def counts_of(name):

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace bantrisk {
 
@@ -25,6 +27,10 @@ inline constexpr int mask_dead = 1;     // spectra with no counts
 inline constexpr int mask_low_high = 2; // spectra found low or high
 inline constexpr int mask_modules = 4;  // every spectrum of a module found dead, low or high
 inline constexpr int mask_varying = 8;  // spectra varying against the reference, or newly dead
+// Each reason with its word of --mask-spectra, in the order the words are shown.
+inline constexpr std::pair<int, std::string_view> mask_reason_words[] = {
+    {mask_dead, "dead"}, {mask_low_high, "low-high"}, {mask_modules, "modules"},
+    {mask_varying, "varying"}};
 
 struct MaskChoice {
   std::string name;

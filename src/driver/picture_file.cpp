@@ -149,9 +149,7 @@ picture::Description describe_picture(const Findings &findings, const RunState &
   if ((mask_option != mask_dead && mask_option != (mask_dead | mask_low_high)) ||
       findings.hard_masked) {
     std::vector<std::string> words;
-    for (const auto &[bit, word] :
-         {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low/high"},
-          std::pair{mask_modules, "modules"}, std::pair{mask_varying, "varying"}})
+    for (const auto &[bit, word] : mask_reason_words)
       if ((mask_option & bit) != 0)
         words.emplace_back(word);
     if (findings.hard_masked)

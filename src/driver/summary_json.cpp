@@ -51,15 +51,10 @@ std::string mask_spectra_name(int option) {
   if (option == (mask_dead | mask_low_high))
     return "dead-low-high";
   std::vector<std::string> words;
-  for (const auto &[bit, word] :
-       {std::pair{mask_dead, "dead"}, std::pair{mask_low_high, "low-high"},
-        std::pair{mask_modules, "modules"}, std::pair{mask_varying, "varying"}})
+  for (const auto &[bit, word] : mask_reason_words)
     if ((option & bit) != 0)
       words.emplace_back(word);
-  std::string name;
-  for (const std::string &w : words)
-    name += (name.empty() ? "" : ",") + w;
-  return name;
+  return joined(words, ",");
 }
 
 std::string summary_json(const Findings &f, const std::optional<MaskRecord> &mask,
