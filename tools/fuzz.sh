@@ -39,7 +39,8 @@ mkdir -p "$root/build-fuzz/artifacts"
 # strings, and leaks on some error paths), which no check of ours can prevent. That target
 # therefore runs in fork mode, carrying on past faults; huge allocations asked by HDF5 return
 # null as they would outside the sanitizer, and leaks are not checked. Afterwards every crash
-# input is run again: a fault whose first frame is inside HDF5 is counted, any other one is a
+# input is run again: a fault whose first frame is inside HDF5 (in its shared library, or in one of
+# its H5 functions where it is linked in statically) is counted, any other one is a
 # finding, and so is any fault while the counts are read (H5Dread): the storage of the counts
 # is validated before they are read, so such a fault means a damage the validation let through.
 # Hangs and memory exhaustion are counted only.
@@ -74,7 +75,8 @@ classify_hdf5_faults() {
     frame=$(head -n 1 <<<"$stack")
     if [[ -z $frame ]]; then
       continue # not reproducible on its own
-    elif [[ $frame == *libhdf5* && $stack != *" in H5Dread "* ]]; then
+    elif [[ ($frame == *libhdf5* || $frame =~ \ in\ H5[A-Za-z0-9_]*\ ) &&
+      $stack != *" in H5Dread "* ]]; then
       inside=$((inside + 1))
     else
       ours=$((ours + 1))
