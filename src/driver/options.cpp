@@ -29,12 +29,6 @@ std::string shown_value(const std::string &value) {
   return value.empty() ? "''" : value;
 }
 
-std::string text_of(float value) {
-  char buf[32];
-  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
-  return std::string(buf, end);
-}
-
 // A real option value: any finite single-precision value. A value that single precision would
 // round to 0 (when it is not 0) or to infinity is refused rather than changed.
 float single_real(std::string_view option, const std::string &text) {
@@ -48,7 +42,7 @@ float single_real(std::string_view option, const std::string &text) {
       throw UsageError{concat(
           {option, ": ", text, " is too close to 0 for single precision (it would become 0)"})};
     throw UsageError{concat({option, ": ", text, " is beyond single precision (at most ",
-                             text_of(std::numeric_limits<float>::max()), ")"})};
+                             shortest_real(std::numeric_limits<float>::max()), ")"})};
   }
   if (!whole || ec != std::errc())
     throw UsageError{concat({option, ": ", shown_value(text), " is not a real number"})};
@@ -124,8 +118,9 @@ std::optional<std::string> code_fault(const std::string &code, bool letters_only
 std::string defaults_of_limits() {
   std::vector<std::string> limits;
   for (std::size_t b = 1; b <= static_cast<std::size_t>(bank_slots); ++b)
-    limits.push_back(concat({exact_int(static_cast<std::int64_t>(b)), ":",
-                             text_of(default_low_limit[b]), ":", text_of(default_high_limit[b])}));
+    limits.push_back(
+        concat({exact_int(static_cast<std::int64_t>(b)), ":", shortest_real(default_low_limit[b]),
+                ":", shortest_real(default_high_limit[b])}));
   return joined(limits, " ");
 }
 
@@ -305,12 +300,12 @@ std::vector<OptionDef> make_table() {
   t.push_back(real_option("--low-fraction", checks,
                           concat({"a module is low when its average counts per spectrum are "
                                   "below X times its bank's average (default ",
-                                  text_of(default_low_fraction), ")"}),
+                                  shortest_real(default_low_fraction), ")"}),
                           &O::low_fraction));
   t.push_back(real_option("--high-fraction", checks,
                           concat({"a module is high when its average is above X times its "
                                   "bank's average (default ",
-                                  text_of(default_high_fraction), ")"}),
+                                  shortest_real(default_high_fraction), ")"}),
                           &O::high_fraction));
   t.push_back(valued("--limits", "BANK:LOW:HIGH", checks,
                      concat({"a spectrum of bank BANK (1 to 8) is low below LOW times its "
@@ -352,7 +347,7 @@ std::vector<OptionDef> make_table() {
                           &O::reference));
   t.push_back(valued("--variation", "V", checks,
                      concat({"the variation limit of --reference, above 1 (default ",
-                             text_of(default_variation), ")"}),
+                             shortest_real(default_variation), ")"}),
                      [](O &o, V v) {
                        o.variation = single_real("--variation", v);
                        if (!(o.variation > 1.0f))
@@ -601,6 +596,23 @@ std::optional<std::string> word_after_bare(std::span<const std::string> args, co
   return std::nullopt;
 }
 
+// A positional of `app` that keeps every word that is neither an option nor its value, in order.
+CLI::Option *every_word(CLI::App &app, const std::string &name) {
+  CLI::Option *words = app.add_option(name)->expected(0, -1)->allow_extra_args();
+  words->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  return words;
+}
+
+// CLI11's reading of `args` (which it takes last word first). With nothing required or refused
+// it is not expected to fail; if it does, `failure` is told, never CLI11's own text.
+void read_words(CLI::App &app, std::span<const std::string> args, const char *failure) {
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::Error &) {
+    throw UsageError{failure};
+  }
+}
+
 // The options of `check`, read by CLI11 from the table: every word is an option, with its value
 // beside it (`--run=5`) or after it (`--run 5`). CLI11 is told to refuse nothing itself (extra
 // words are kept, no option is required, every repeat is kept), so every refusal is made here,
@@ -623,15 +635,8 @@ ParsedCommandLine parse_check(std::span<const std::string> args) {
     rows.emplace_back(opt, &d);
   }
   // Words that are neither an option nor its value, in their order among the options.
-  CLI::Option *stray = app.add_option("stray")->expected(0, -1)->allow_extra_args();
-  stray->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-
-  try {
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::Error &) {
-    // Not expected with nothing required or refused; never CLI11's text all the same.
-    throw UsageError{"the options of check cannot be read"};
-  }
+  CLI::Option *stray = every_word(app, "stray");
+  read_words(app, args, "the options of check cannot be read");
 
   // Every option CLI11 read, in the order of the command line, with its value.
   std::vector<Given> given;
@@ -730,13 +735,8 @@ ParsedCommandLine parse_top(std::span<const std::string> args) {
       app.add_flag("-h,--help")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   CLI::Option *version =
       app.add_flag("-V,--version")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  CLI::Option *words = app.add_option("word")->expected(0, -1)->allow_extra_args();
-  words->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  try {
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::Error &) {
-    throw UsageError{"the command line cannot be read"};
-  }
+  CLI::Option *words = every_word(app, "word");
+  read_words(app, args, "the command line cannot be read");
   for (const CLI::Option *opt : app.parse_order()) {
     if (opt == help)
       return {Request::help, {}};
