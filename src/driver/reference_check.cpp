@@ -56,7 +56,9 @@ void load_reference(Io &io, RunState &run, dataaccess::Session &session, const s
     try {
       integrate_raw_file(io, *reference, session, 0, "the reference run");
     } catch (const ProgramStop &stop) {
-      if (stop.message().starts_with("--tof-range"))
+      // A report already names its option (the window holding none of the reference run's
+      // channels); a fatal line of the run file's reading is told as the reference's.
+      if (stop.kind() == ProgramStop::Kind::report)
         throw;
       throw ProgramStop::report(concat({"--reference: ", trimmed(stop.message())}));
     }
